@@ -66,6 +66,7 @@ protected:
 private:
     TByteTable FHigh;
     std::vector<std::pair<char16_t, unsigned char>> FReverse;  // sorted by code unit, units >= 0x80 only
+    std::array<std::int16_t, 128> FLatin1;                     // byte or -1 for U+0080..U+00FF, from FReverse
     char FReplacementByte = '?';
 };
 
