@@ -1,0 +1,381 @@
+#include "platform/files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+static char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string NativePath(std::string_view path) {
+    std::string result(path);
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    if (mask == "*.*") return true;  // on Windows this also takes names without a dot
+    // Greedy match with one backtrack point: the last "*" seen absorbs one more byte on a mismatch.
+    size_t n = 0, m = 0;
+    size_t starMask = std::string_view::npos, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (m < mask.size() && (mask[m] == '?' || LowerAscii(mask[m]) == LowerAscii(name[n]))) {
+            ++m;
+            ++n;
+        } else if (starMask != std::string_view::npos) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+// ---- listing and plain file operations ----
+
+static bool StatPath(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+
+static bool NameLess(const DirEntry& a, const DirEntry& b) {
+    const size_t len = std::min(a.Name.size(), b.Name.size());
+    for (size_t i = 0; i < len; ++i) {
+        const unsigned char ca = static_cast<unsigned char>(LowerAscii(a.Name[i]));
+        const unsigned char cb = static_cast<unsigned char>(LowerAscii(b.Name[i]));
+        if (ca != cb) return ca < cb;
+    }
+    if (a.Name.size() != b.Name.size()) return a.Name.size() < b.Name.size();
+    return a.Name < b.Name;
+}
+
+std::vector<DirEntry> ListDirectory(std::string_view folder, std::string_view mask) {
+    std::vector<DirEntry> entries;
+    std::string dir = NativePath(folder);
+    if (dir.empty()) dir = ".";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return entries;
+    if (dir.back() != '/') dir += '/';
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name(e->d_name);
+        if (name == "." || name == ".." || !MatchesMask(name, mask)) continue;
+        DirEntry entry;
+        entry.Name = std::string(name);
+        if (e->d_type == DT_DIR) {
+            entry.IsDirectory = true;
+        } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
+            struct stat st;
+            entry.IsDirectory = StatPath(dir + entry.Name, st) && S_ISDIR(st.st_mode);
+        }
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(d);
+    std::sort(entries.begin(), entries.end(), NameLess);
+    return entries;
+}
+
+bool FileExists(std::string_view path) {
+    struct stat st;
+    return !path.empty() && StatPath(NativePath(path), st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view path) {
+    struct stat st;
+    return !path.empty() && StatPath(NativePath(path), st) && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(std::string_view path) {
+    const std::string native = NativePath(path);
+    struct stat st;
+    if (native.empty() || ::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(native.c_str()) == 0;
+}
+
+bool ForceDirectories(std::string_view path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return false;
+    // Walk the path prefix by prefix; each missing folder is made in turn.
+    size_t pos = 0;
+    while (pos <= native.size()) {
+        size_t slash = native.find('/', pos);
+        if (slash == std::string::npos) slash = native.size();
+        if (slash > 0 && native[slash - 1] != '/') {
+            const std::string prefix = native.substr(0, slash);
+            if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
+                // A folder we may not create can still exist (a read-only parent); only a miss fails.
+                if (!DirectoryExists(prefix)) return false;
+            }
+        }
+        pos = slash + 1;
+    }
+    return DirectoryExists(native);
+}
+
+std::optional<std::string> CanonicalPath(std::string_view path) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return std::nullopt;
+    char* resolved = ::realpath(native.c_str(), nullptr);
+    if (!resolved) return std::nullopt;
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+std::string CurrentDir() {
+    std::string buffer(256, '\0');
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    buffer.resize(std::strlen(buffer.c_str()));
+    return buffer;
+}
+
+bool SetCurrentDir(std::string_view path) {
+    const std::string native = NativePath(path);
+    return !native.empty() && ::chdir(native.c_str()) == 0;
+}
+
+std::string ExecutableDir() {
+    std::string buffer(PATH_MAX, '\0');
+    const ssize_t len = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (len <= 0 || static_cast<size_t>(len) >= buffer.size()) return CurrentDir() + "/";
+    buffer.resize(static_cast<size_t>(len));
+    return buffer.substr(0, buffer.rfind('/') + 1);
+}
+
+// ---- times ----
+
+static int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && ((a < 0) != (b < 0))) ? 1 : 0); }
+
+static SYSTEMTIME FromTm(const std::tm& tm, int ms) {
+    SYSTEMTIME st;
+    st.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
+    st.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
+    st.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+    st.wDay = static_cast<uint16_t>(tm.tm_mday);
+    st.wHour = static_cast<uint16_t>(tm.tm_hour);
+    st.wMinute = static_cast<uint16_t>(tm.tm_min);
+    st.wSecond = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
+    st.wMilliseconds = static_cast<uint16_t>(ms);
+    return st;
+}
+
+static std::tm ToTm(const SYSTEMTIME& st) {
+    std::tm tm{};
+    tm.tm_year = st.wYear - 1900;
+    tm.tm_mon = st.wMonth - 1;
+    tm.tm_mday = st.wDay;
+    tm.tm_hour = st.wHour;
+    tm.tm_min = st.wMinute;
+    tm.tm_sec = st.wSecond;
+    tm.tm_isdst = -1;  // let the zone rules decide
+    return tm;
+}
+
+static SYSTEMTIME FromUnixMs(int64_t unixMs, bool local) {
+    const time_t secs = static_cast<time_t>(FloorDiv(unixMs, 1000));
+    const int ms = static_cast<int>(unixMs - static_cast<int64_t>(secs) * 1000);
+    std::tm tm{};
+    if (local) ::localtime_r(&secs, &tm);
+    else ::gmtime_r(&secs, &tm);
+    return FromTm(tm, ms);
+}
+
+int64_t UnixMsFromLocal(const SYSTEMTIME& local) {
+    std::tm tm = ToTm(local);
+    return static_cast<int64_t>(std::mktime(&tm)) * 1000 + local.wMilliseconds;
+}
+
+int64_t UnixMsFromUtc(const SYSTEMTIME& utc) {
+    std::tm tm = ToTm(utc);
+    return static_cast<int64_t>(::timegm(&tm)) * 1000 + utc.wMilliseconds;
+}
+
+SYSTEMTIME LocalFromUnixMs(int64_t unixMs) { return FromUnixMs(unixMs, true); }
+SYSTEMTIME UtcFromUnixMs(int64_t unixMs) { return FromUnixMs(unixMs, false); }
+
+std::optional<int64_t> FileModifiedMs(std::string_view path) {
+    struct stat st;
+    if (path.empty() || !StatPath(NativePath(path), st)) return std::nullopt;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+}
+
+std::optional<SYSTEMTIME> FileModifiedLocal(std::string_view path) {
+    if (auto ms = FileModifiedMs(path)) return LocalFromUnixMs(*ms);
+    return std::nullopt;
+}
+
+std::optional<SYSTEMTIME> FileModifiedUtc(std::string_view path) {
+    if (auto ms = FileModifiedMs(path)) return UtcFromUnixMs(*ms);
+    return std::nullopt;
+}
+
+bool SetFileModifiedMs(std::string_view path, int64_t unixMs) {
+    const std::string native = NativePath(path);
+    if (native.empty()) return false;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // access time stays
+    times[1].tv_sec = static_cast<time_t>(FloorDiv(unixMs, 1000));
+    times[1].tv_nsec = static_cast<long>((unixMs - FloorDiv(unixMs, 1000) * 1000) * 1000000);
+    return ::utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
+}
+
+// ---- reading and safe writing ----
+
+static std::string Reason(const std::string& what, int err) { return what + ": " + std::strerror(err); }
+
+bool ReadWholeFile(std::string_view path, std::string& content, std::string* error) {
+    content.clear();
+    const std::string native = NativePath(path);
+    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (error) *error = Reason("Cannot open \"" + native + "\"", errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        if (error) *error = Reason("Cannot read \"" + native + "\"", EISDIR);
+        return false;
+    }
+    if (st.st_size > 0) content.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            content.clear();
+            if (error) *error = Reason("Cannot read \"" + native + "\"", err);
+            return false;
+        }
+        content.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return true;
+}
+
+static mode_t NewFileMode() {
+    const mode_t mask = ::umask(022);  // reading the mask means setting it; put it straight back
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+SaveFile::~SaveFile() { Discard(); }
+
+bool SaveFile::Fail(const std::string& what, int err) {
+    FError = Reason(what, err);
+    Discard();
+    return false;
+}
+
+bool SaveFile::Open(std::string_view target) {
+    Discard();
+    FError.clear();
+    FTarget = NativePath(target);
+    if (FTarget.empty() || FTarget.back() == '/') return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
+
+    // Writing through a link replaces the file it points to, not the link.
+    std::string real = FTarget;
+    struct stat st;
+    const bool exists = ::lstat(FTarget.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {
+        if (auto resolved = CanonicalPath(FTarget)) real = *resolved;
+    }
+    struct stat targetStat;
+    const bool targetExists = StatPath(real, targetStat);
+    if (targetExists && S_ISDIR(targetStat.st_mode)) return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
+    FTarget = real;
+
+    std::string pattern = FTarget + ".tmpXXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return Fail("Cannot create a temporary file for \"" + FTarget + "\"", errno);
+    FFd = fd;
+    FTempName = pattern;
+    const mode_t mode = targetExists ? (targetStat.st_mode & 07777) : NewFileMode();
+    ::fchmod(FFd, mode);  // mkstemp makes the file private; give it the mode the target has or would get
+    return true;
+}
+
+bool SaveFile::Write(std::string_view data) {
+    if (FFd < 0) return false;
+    const char* p = data.data();
+    size_t left = data.size();
+    while (left > 0) {
+        const ssize_t put = ::write(FFd, p, left);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return Fail("Cannot write \"" + FTarget + "\"", errno);
+        }
+        p += put;
+        left -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool SaveFile::Commit() {
+    if (FFd < 0) {
+        if (FError.empty()) FError = "No file is open for writing";
+        return false;
+    }
+    if (::fsync(FFd) != 0) return Fail("Cannot write \"" + FTarget + "\"", errno);
+    const int fd = FFd;
+    FFd = -1;
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(FTempName.c_str());
+        FTempName.clear();
+        return Fail("Cannot write \"" + FTarget + "\"", err);
+    }
+    if (::rename(FTempName.c_str(), FTarget.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(FTempName.c_str());
+        FTempName.clear();
+        return Fail("Cannot replace \"" + FTarget + "\"", err);
+    }
+    FTempName.clear();
+    // Make the rename itself durable; a failure here leaves a complete file either way.
+    const size_t slash = FTarget.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : FTarget.substr(0, slash));
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+void SaveFile::Discard() {
+    if (FFd >= 0) {
+        ::close(FFd);
+        FFd = -1;
+    }
+    if (!FTempName.empty()) {
+        ::unlink(FTempName.c_str());
+        FTempName.clear();
+    }
+}
+
+bool WriteFileSafely(std::string_view path, std::string_view content, std::string* error) {
+    SaveFile file;
+    const bool ok = file.Open(path) && file.Write(content) && file.Commit();
+    if (!ok && error) *error = file.Error();
+    return ok;
+}
+
+}  // namespace platform

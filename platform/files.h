@@ -1,0 +1,90 @@
+// Files and folders: the small layer between the system and the host's Windows-shaped file handling.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/systime.h"
+
+namespace platform {
+
+// Scripts and stored settings were written for a system whose separator is "\", so every path given to
+// this layer may use "\" and "/" alike; both separate folders.
+std::string NativePath(std::string_view path);
+
+// Windows wildcard match: "*" any run of bytes, "?" exactly one byte, letters compared without regard
+// to case (ASCII only), "*.*" matches every name, as it does on Windows.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+struct DirEntry {
+    std::string Name;          // without folder
+    bool IsDirectory = false;  // a link to a folder counts as a folder
+};
+
+// The entries of a folder whose names match the mask, without "." and "..", hidden ones included.
+// Sorted by name without regard to case (then byte for byte), so every run sees the same order.
+// A folder that cannot be listed gives an empty list.
+std::vector<DirEntry> ListDirectory(std::string_view folder, std::string_view mask = "*");
+
+bool FileExists(std::string_view path);       // an existing entry that is not a folder
+bool DirectoryExists(std::string_view path);
+bool DeleteFile(std::string_view path);       // files only; false when nothing was deleted
+bool ForceDirectories(std::string_view path); // creates the folder and its missing parents
+std::optional<std::string> CanonicalPath(std::string_view path);  // absolute, links resolved
+
+std::string CurrentDir();                     // without a trailing separator
+bool SetCurrentDir(std::string_view path);
+std::string ExecutableDir();                  // the program's folder, ending in "/"
+
+// Last-modified time of a file (or folder).
+std::optional<int64_t> FileModifiedMs(std::string_view path);  // ms since 1970-01-01 UTC
+std::optional<SYSTEMTIME> FileModifiedLocal(std::string_view path);
+std::optional<SYSTEMTIME> FileModifiedUtc(std::string_view path);
+bool SetFileModifiedMs(std::string_view path, int64_t unixMs);
+
+// Conversions between the clock records and the millisecond scale of FileModifiedMs.
+int64_t UnixMsFromLocal(const SYSTEMTIME& local);
+int64_t UnixMsFromUtc(const SYSTEMTIME& utc);
+SYSTEMTIME LocalFromUnixMs(int64_t unixMs);
+SYSTEMTIME UtcFromUnixMs(int64_t unixMs);
+
+// Reads a whole file; false (and `error` set to the reason) when it cannot be read.
+bool ReadWholeFile(std::string_view path, std::string& content, std::string* error = nullptr);
+
+// A file that users rely on, written as a whole or not at all: the bytes go to a temporary file
+// beside the target, and Commit flushes them to disk and renames the file over the target. Until
+// Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit removes its
+// temporary file. After a failure every later call fails and Error tells why.
+class SaveFile {
+public:
+    SaveFile() = default;
+    explicit SaveFile(std::string_view target) { Open(target); }
+    ~SaveFile();
+    SaveFile(const SaveFile&) = delete;
+    SaveFile& operator=(const SaveFile&) = delete;
+
+    bool Open(std::string_view target);  // the target's folder must exist
+    bool Write(std::string_view data);
+    bool Commit();
+    void Discard();                      // drops the temporary file, keeps the target
+
+    bool IsOpen() const { return FFd >= 0; }
+    const std::string& Error() const { return FError; }
+    const std::string& Target() const { return FTarget; }
+
+private:
+    bool Fail(const std::string& what, int err);
+
+    int FFd = -1;
+    std::string FTarget;
+    std::string FTempName;
+    std::string FError;
+};
+
+// SaveFile in one call.
+bool WriteFileSafely(std::string_view path, std::string_view content, std::string* error = nullptr);
+
+}  // namespace platform

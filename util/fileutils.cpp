@@ -1,0 +1,38 @@
+#include "util/fileutils.h"
+
+#include <algorithm>
+#include <set>
+
+#include "platform/files.h"
+
+// `visited` holds the real paths of the folders already searched: a link that leads back to a folder
+// above it would otherwise send the search round for ever.
+static void Search(const std::string& folder, const std::string& mask, bool recurse,
+                   std::vector<std::string>& list, std::set<std::string>& visited) {
+    if (!recurse) {
+        for (const auto& entry : platform::ListDirectory(folder, mask))
+            if (!entry.IsDirectory) list.push_back(folder + entry.Name);
+        return;
+    }
+    const auto real = platform::CanonicalPath(folder);
+    if (!real || !visited.insert(*real).second) return;
+    const auto entries = platform::ListDirectory(folder, "*");
+    for (const auto& entry : entries)
+        if (entry.IsDirectory) Search(folder + entry.Name + "/", mask, recurse, list, visited);
+    for (const auto& entry : entries)
+        if (!entry.IsDirectory && platform::MatchesMask(entry.Name, mask)) list.push_back(folder + entry.Name);
+}
+
+void FindFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& list) {
+    if (folder.empty()) return;
+    std::string base = folder;
+    if (base.back() != '/' && base.back() != '\\') base += '/';
+    std::set<std::string> visited;
+    Search(base, mask, recurse, list, visited);
+}
+
+std::string ConvertSlashes(const std::string& path) {
+    std::string result = path;
+    std::replace(result.begin(), result.end(), '/', '\\');
+    return result;
+}

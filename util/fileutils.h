@@ -1,0 +1,15 @@
+// File helpers: the recursive file search used for script discovery, temporary files and cache
+// cleaning, and the separator conversion applied before folders are created.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends to `list` every file below `folder` whose name matches `mask` (Windows wildcards, letter
+// case ignored). With `recurse`, each sub-folder is searched completely before the folder's own
+// files. Entries are folder + "/" (unless the folder ends in a separator) + relative path, with "/"
+// inside the relative part. Folders themselves are never listed; unreadable folders add nothing.
+void FindFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& list);
+
+// The path with every "/" turned into "\". The file layer accepts either separator.
+std::string ConvertSlashes(const std::string& path);
