@@ -1,0 +1,37 @@
+#include "platform/process.h"
+
+#include <sys/resource.h>
+
+namespace platform {
+
+namespace {
+
+constexpr int kNormal = 2;
+
+int LevelOrNormal(int level) { return level >= 0 && level <= 5 ? level : kNormal; }
+
+bool ApplyNice(int nice) {
+    // The program is single-threaded; threads started later (by the HTTP client) inherit this value.
+    return setpriority(PRIO_PROCESS, 0, nice) == 0;
+}
+
+}  // namespace
+
+int NiceForPriority(int level) {
+    static const int nice[6] = {19, 10, 0, -5, -10, -20};
+    return nice[LevelOrNormal(level)];
+}
+
+bool SetPriorityClass(int level, const std::function<bool(int nice)>& applyNice) {
+    level = LevelOrNormal(level);
+    if (applyNice(NiceForPriority(level))) return true;
+    // Only levels above normal can be refused (a lower nice value needs privileges): step back
+    // towards normal until one is granted.
+    for (int weaker = level - 1; weaker >= kNormal; --weaker)
+        if (applyNice(NiceForPriority(weaker))) break;
+    return false;
+}
+
+bool SetPriorityClass(int level) { return SetPriorityClass(level, ApplyNice); }
+
+}  // namespace platform
