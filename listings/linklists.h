@@ -1,0 +1,584 @@
+// The list container under every list of the system: a doubly linked chain with a current item,
+// 1-based positions, an optional sort order with a binary search over it, and owned or borrowed items.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Result of a comparison function, which takes the key object first and the list item second.
+enum TCompareResult { crLess, crEqual, crGreater };
+
+inline TCompareResult InvertCompare(TCompareResult r) {
+    return r == crLess ? crGreater : r == crGreater ? crLess : crEqual;
+}
+
+// Raised for every misuse of a list: a bad position, searching without an order, replacing in an empty list.
+class EListError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+namespace linklists_detail {
+
+[[noreturn]] void RaiseIndexError(int index);  // "List index out of bounds (%d)"
+[[noreturn]] void RaiseListError(const char* message);
+
+// An order-statistic tree over the nodes of one chain (an implicit treap: its in-order sequence is the
+// chain's order, ranks count from 0). Positional access and searches over long lists use it instead of
+// walking; it never changes what the list does, only how fast.
+class TRankIndex {
+public:
+    struct Node {
+        Node* Left;
+        Node* Right;
+        void* Payload;  // the chain node at this rank
+        int Size;
+        uint32_t Priority;
+    };
+
+    TRankIndex() = default;
+    ~TRankIndex();
+    TRankIndex(const TRankIndex&) = delete;
+    TRankIndex& operator=(const TRankIndex&) = delete;
+
+    int Count() const { return FRoot ? FRoot->Size : 0; }
+    void InsertAt(int rank, void* payload);
+    void EraseAt(int rank);
+    void* Select(int rank) const;
+    void Clear();
+    // Gives the payloads their ranks anew after the chain was reordered (same number of payloads).
+    void Rebuild(const std::vector<void*>& payloads);
+
+    // Counts the leading payloads for which goRight(result of comparing the key with them) holds, by
+    // descending the tree; valid only while the chain is ordered. *boundEqual tells whether the first
+    // payload not counted compared equal.
+    template <class Cmp, class GoRight>
+    int Descend(Cmp compare, GoRight goRight, bool* boundEqual) const {
+        int count = 0;
+        bool equal = false;
+        for (const Node* t = FRoot; t;) {
+            const TCompareResult r = compare(t->Payload);
+            if (goRight(r)) {
+                count += (t->Left ? t->Left->Size : 0) + 1;
+                t = t->Right;
+            } else {
+                equal = r == crEqual;
+                t = t->Left;
+            }
+        }
+        if (boundEqual) *boundEqual = equal;
+        return count;
+    }
+
+private:
+    uint32_t NextPriority();
+    Node* FRoot = nullptr;
+    uint32_t FSeed = 0x9E3779B9u;  // fixed seed: the tree's shape is reproducible from run to run
+};
+
+}  // namespace linklists_detail
+
+template <class T>
+class TLinkList {
+    struct TNode {
+        TNode* Prev;
+        TNode* Next;
+        T* Item;
+    };
+
+public:
+    // A comparison of (key, item); the sort compares two items with it. It must not throw.
+    using TCompare = TCompareResult (*)(const T& key, const T& item);
+    using TFreeItem = std::function<void(T*)>;
+
+    // An owning list destroys the items it removes, replaces or clears; a borrowing list hands them to
+    // its disposal handler if it has one and otherwise leaves them alone.
+    explicit TLinkList(bool ownsItems = false) : FOwnsItems(ownsItems) {}
+    virtual ~TLinkList() { TLinkList::Clear(false); }
+    TLinkList(const TLinkList&) = delete;
+    TLinkList& operator=(const TLinkList&) = delete;
+
+    // ---- navigation: each returns the item of the node it moves to, or none
+    T* First() {
+        FCurrent = FFirst;
+        FPosition = 1;
+        return ItemOf(FCurrent);
+    }
+    T* Last() {
+        FCurrent = FLast;
+        FPosition = FCount;
+        return ItemOf(FCurrent);
+    }
+    T* Next() {
+        if (FCount == 0 || FCurrent == FLast) linklists_detail::RaiseIndexError(FCount);
+        FCurrent = FCurrent->Next;
+        ++FPosition;
+        return FCurrent->Item;
+    }
+    T* Prev() {
+        if (FCurrent == FFirst) linklists_detail::RaiseIndexError(0);
+        FCurrent = FCurrent->Prev;
+        --FPosition;
+        return FCurrent->Item;
+    }
+    T* Current() const { return ItemOf(FCurrent); }
+    T* FirstItem() const { return ItemOf(FFirst); }  // without moving
+    T* LastItem() const { return ItemOf(FLast); }    // without moving
+    int CurrentIndex() const { return FPosition; }
+    int Count() const { return FCount; }
+
+    virtual T* GetItem(int position) {
+        if (position == FPosition) return ItemOf(FCurrent);
+        if (position < 1 || position > FCount) linklists_detail::RaiseIndexError(position);
+        SeekTo(position);
+        return FCurrent->Item;
+    }
+
+    // ---- insertion: the inserted item becomes current. Owning lists take the item when the call
+    // returns normally; if it throws, the item is still the caller's.
+    void Insert(T* item, bool before) {
+        Link(item, before);
+        FSorted = false;
+        FInOrder = FCount <= 1;
+    }
+    void Append(T* item) {
+        Last();
+        Insert(item, false);
+    }
+    void Prepend(T* item) {
+        First();
+        Insert(item, true);
+    }
+    // Keeps the sorted mark: sorted insertion on a sorted list, insertion before the current item otherwise.
+    virtual void Add(T* item) {
+        if (FCount == 0) {
+            const bool sorted = FSorted;
+            Prepend(item);
+            FSorted = sorted;
+        } else if (FSorted) {
+            InsertAtSearch(item, BinarySearch(*item));
+        } else {
+            Insert(item, true);
+        }
+    }
+    void ReplaceCurrent(T* item) {
+        if (FCount == 0) linklists_detail::RaiseListError("List is Empty, cannot replace data");
+        T* old = FCurrent->Item;
+        if (old == item) return;
+        FCurrent->Item = item;
+        if (FCount > 1) FInOrder = false;
+        Dispose(old);
+    }
+    // The same for items held by a std::unique_ptr (for owning lists): released only once linked.
+    void Insert(std::unique_ptr<T> item, bool before) {
+        Insert(item.get(), before);
+        item.release();
+    }
+    void Append(std::unique_ptr<T> item) {
+        Append(item.get());
+        item.release();
+    }
+    void Prepend(std::unique_ptr<T> item) {
+        Prepend(item.get());
+        item.release();
+    }
+    void Add(std::unique_ptr<T> item) {
+        Add(item.get());
+        item.release();
+    }
+    void ReplaceCurrent(std::unique_ptr<T> item) {
+        ReplaceCurrent(item.get());
+        item.release();
+    }
+
+    // ---- removal
+    // Returns the removed item when keepItem is set (it is the caller's then), otherwise none.
+    virtual T* Remove(bool keepItem, int position) {
+        GetItem(position);
+        if (!FCurrent) return nullptr;  // an empty list whose position was asked for: nothing to remove
+        TNode* node = FCurrent;
+        if (FIndex) FIndex->EraseAt(FPosition - 1);
+        if (node->Prev) node->Prev->Next = node->Next;
+        else FFirst = node->Next;
+        if (node->Next) node->Next->Prev = node->Prev;
+        else FLast = node->Prev;
+        if (!node->Prev) {
+            FCurrent = FFirst;  // the new first node; the position stays
+        } else {
+            FCurrent = node->Prev;
+            --FPosition;
+        }
+        --FCount;
+        if (FCount <= 1) FInOrder = true;
+        T* item = node->Item;
+        delete node;
+        if (keepItem) return item;
+        Dispose(item);
+        return nullptr;
+    }
+    virtual void Delete(int position) { Remove(false, position); }
+    virtual void DeleteCurrent() { Delete(FPosition); }
+    // Empties the list; the sorted mark, comparison and direction stay.
+    virtual void Clear(bool keepItems = false) {
+        TNode* node = FFirst;
+        FFirst = FLast = FCurrent = nullptr;
+        FCount = 0;
+        FPosition = 0;
+        FInOrder = true;
+        if (FIndex) FIndex->Clear();
+        while (node) {
+            TNode* next = node->Next;
+            T* item = node->Item;
+            delete node;
+            if (!keepItems) Dispose(item);
+            node = next;
+        }
+    }
+    // Swaps the items at two positions; the node at position2 is current afterwards.
+    virtual void Exchange(int position1, int position2) {
+        GetItem(position1);
+        TNode* a = FCurrent;
+        GetItem(position2);
+        TNode* b = FCurrent;
+        if (!a || !b || a == b) return;
+        std::swap(a->Item, b->Item);
+        FInOrder = false;
+    }
+
+    // ---- order and search
+    // A top-down merge sort that relinks the nodes; items comparing equal come out in reverse order.
+    virtual void Sort(TCompare compare, bool reverse = false) {
+        if (FCount > 1) {
+            if (!compare) linklists_detail::RaiseListError("List is unsorted");
+            TNode* cursor = FFirst;
+            TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true>{compare})
+                                  : SortRun(cursor, FCount, TakeLeft<false>{compare});
+            TNode* prev = nullptr;
+            for (TNode* n = head; n; n = n->Next) {
+                n->Prev = prev;
+                prev = n;
+            }
+            FFirst = head;
+            FLast = prev;
+            FCurrent = FFirst;
+            FPosition = 1;
+            if (FIndex) RebuildIndex();
+        }
+        FSorted = true;
+        FCompare = compare;
+        FReverse = reverse;
+        FInOrder = true;
+    }
+    TCompareResult Compare(const T& key, const T& item) const {
+        if (!FCompare) linklists_detail::RaiseListError("List is unsorted");
+        const TCompareResult r = FCompare(key, item);
+        return FReverse ? InvertCompare(r) : r;
+    }
+    // Leaves the node of the last probe current.
+    virtual TCompareResult BinarySearch(const T& key) {
+        if (!FSorted) linklists_detail::RaiseListError("Cannot Binary Search Unsorted List");
+        if (FCount == 0) return crLess;
+        First();
+        const TCompareResult atFirst = Compare(key, *FCurrent->Item);
+        if (atFirst == crEqual) return crEqual;
+        Last();
+        const TCompareResult atLast = Compare(key, *FCurrent->Item);
+        if (atLast == crEqual) return crEqual;
+        if (atFirst == crLess) {
+            First();
+            return crLess;
+        }
+        if (atLast == crGreater) return crGreater;  // the last node is current already
+        if (FIndex && FInOrder && FCompare && FCompare == FIndexedCompare) return IndexedSearch(key);
+        int lo = 1, hi = FCount;
+        TCompareResult r = crLess;
+        while (r != crEqual && hi >= lo) {
+            const int mid = (lo + hi) / 2;
+            r = Compare(key, *GetItem(mid));
+            if (r == crLess) hi = mid - 1;
+            else if (r == crGreater) lo = mid + 1;
+        }
+        return r;
+    }
+    // Linear search from the first item with the given comparison (the list need not be sorted). On
+    // success the found item is current; otherwise the last item is.
+    template <class K, class Cmp>
+    bool Find(const K& key, Cmp compare) {
+        if (FCount == 0) return false;
+        First();
+        for (;;) {
+            if (compare(key, *FCurrent->Item) == crEqual) return true;
+            if (FCurrent == FLast) return false;
+            FCurrent = FCurrent->Next;
+            ++FPosition;
+        }
+    }
+
+    bool Sorted() const { return FSorted; }
+    TCompare Comparison() const { return FCompare; }
+    bool Reversed() const { return FReverse; }
+    bool OwnsItems() const { return FOwnsItems; }
+    void SetOwnsItems(bool owns) { FOwnsItems = owns; }
+    void SetOnFreeItem(TFreeItem handler) { FOnFreeItem = std::move(handler); }
+
+    // ---- iteration in list order that leaves the current item alone
+    template <class V>
+    class TIterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::remove_const_t<V>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = V*;
+        using reference = V&;
+        TIterator() = default;
+        explicit TIterator(const TNode* node) : FNode(node) {}
+        V& operator*() const { return *FNode->Item; }
+        V* operator->() const { return FNode->Item; }
+        TIterator& operator++() {
+            FNode = FNode->Next;
+            return *this;
+        }
+        TIterator operator++(int) {
+            TIterator old = *this;
+            FNode = FNode->Next;
+            return old;
+        }
+        bool operator==(const TIterator& other) const { return FNode == other.FNode; }
+        bool operator!=(const TIterator& other) const { return FNode != other.FNode; }
+
+    private:
+        const TNode* FNode = nullptr;
+    };
+    using iterator = TIterator<T>;
+    using const_iterator = TIterator<const T>;
+    iterator begin() { return iterator(FFirst); }
+    iterator end() { return iterator(); }
+    const_iterator begin() const { return const_iterator(FFirst); }
+    const_iterator end() const { return const_iterator(); }
+
+protected:
+    // Keeps an order-statistic index beside the chain, so that positional access costs O(log n) and a
+    // binary search with `searchable` over a list kept in order costs O(log n) node steps instead of
+    // O(n). For long lists; nothing observable changes.
+    void EnableRankIndex(TCompare searchable) {
+        FIndexedCompare = searchable;
+        if (FIndex) return;
+        FIndex = std::make_unique<linklists_detail::TRankIndex>();
+        int rank = 0;
+        for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n);
+    }
+    // The insertion that follows a BinarySearch for the item: before the node the search left current
+    // unless the item is greater; the sorted mark is kept.
+    void InsertAtSearch(T* item, TCompareResult searchResult) {
+        const bool sorted = FSorted;
+        const bool inOrder = FInOrder;
+        Link(item, searchResult != crGreater);
+        FSorted = sorted;
+        FInOrder = inOrder;
+    }
+
+private:
+    static T* ItemOf(const TNode* node) { return node ? node->Item : nullptr; }
+
+    void Dispose(T* item) {
+        if (!item) return;
+        if (FOwnsItems) delete item;
+        else if (FOnFreeItem) FOnFreeItem(item);
+    }
+
+    // Links a new node after (or before) the current one and makes it current.
+    void Link(T* item, bool before) {
+        TNode* node = new TNode{nullptr, nullptr, item};
+        if (FCount == 0) {
+            FFirst = FLast = node;
+            FPosition = 1;
+        } else if (before) {
+            node->Prev = FCurrent->Prev;
+            node->Next = FCurrent;
+            if (FCurrent->Prev) FCurrent->Prev->Next = node;
+            else FFirst = node;
+            FCurrent->Prev = node;
+        } else {
+            node->Prev = FCurrent;
+            node->Next = FCurrent->Next;
+            if (FCurrent->Next) FCurrent->Next->Prev = node;
+            else FLast = node;
+            FCurrent->Next = node;
+            ++FPosition;
+        }
+        FCurrent = node;
+        ++FCount;
+        if (FIndex) {
+            try {
+                FIndex->InsertAt(FPosition - 1, node);
+            } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
+                FIndex.reset();
+            }
+        }
+    }
+
+    // Moves to a valid position, from the nearest of first, last and current node.
+    void SeekTo(int position) {
+        const int d = std::abs(position - FPosition);
+        if (FIndex && d > 32) {
+            FCurrent = static_cast<TNode*>(FIndex->Select(position - 1));
+            FPosition = position;
+            return;
+        }
+        if (position <= d) {
+            FCurrent = FFirst;
+            FPosition = 1;
+        } else if (d > FCount - position) {
+            FCurrent = FLast;
+            FPosition = FCount;
+        }
+        while (FPosition < position) {
+            FCurrent = FCurrent->Next;
+            ++FPosition;
+        }
+        while (FPosition > position) {
+            FCurrent = FCurrent->Prev;
+            --FPosition;
+        }
+    }
+
+    // The probing loop of BinarySearch over a chain known to be in order: the outcome of comparing the
+    // key with the item at a position follows from the number of items below the key and equal to it,
+    // so the probes are replayed in integer arithmetic and only the last one is visited.
+    TCompareResult IndexedSearch(const T& key) {
+        auto compareAt = [&](void* payload) { return Compare(key, *static_cast<TNode*>(payload)->Item); };
+        bool boundEqual = false;
+        const int below = FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, &boundEqual);
+        const int equal =
+            boundEqual ? FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, nullptr) - below
+                       : 0;
+        int lo = 1, hi = FCount, mid = FPosition;
+        TCompareResult r = crLess;
+        while (r != crEqual && hi >= lo) {
+            mid = (lo + hi) / 2;
+            r = mid <= below ? crGreater : mid <= below + equal ? crEqual : crLess;
+            if (r == crLess) hi = mid - 1;
+            else if (r == crGreater) lo = mid + 1;
+        }
+        SeekTo(mid);
+        return r;
+    }
+
+    void RebuildIndex() {
+        std::vector<void*> nodes;
+        nodes.reserve(FCount);
+        for (TNode* n = FFirst; n; n = n->Next) nodes.push_back(n);
+        FIndex->Rebuild(nodes);
+    }
+
+    template <bool Reverse>
+    struct TakeLeft {
+        TCompare compare;
+        bool operator()(const T& left, const T& right) const {
+            return compare(left, right) == (Reverse ? crGreater : crLess);
+        }
+    };
+
+    // Sorts the next n (>= 1) nodes from cursor into a chain linked by Next only; advances cursor past
+    // them. Ties take the right run.
+    template <class Less>
+    static TNode* SortRun(TNode*& cursor, int n, const Less& takeLeft) {
+        if (n == 1) {
+            TNode* head = cursor;
+            cursor = cursor->Next;
+            head->Next = nullptr;
+            return head;
+        }
+        TNode* left = SortRun(cursor, n / 2, takeLeft);
+        TNode* right = SortRun(cursor, n - n / 2, takeLeft);
+        TNode* head;
+        if (takeLeft(*left->Item, *right->Item)) {
+            head = left;
+            left = left->Next;
+        } else {
+            head = right;
+            right = right->Next;
+        }
+        TNode* tail = head;
+        while (left && right) {
+            if (takeLeft(*left->Item, *right->Item)) {
+                tail->Next = left;
+                tail = left;
+                left = left->Next;
+            } else {
+                tail->Next = right;
+                tail = right;
+                right = right->Next;
+            }
+        }
+        tail->Next = left ? left : right;
+        return head;
+    }
+
+    TNode* FFirst = nullptr;
+    TNode* FLast = nullptr;
+    TNode* FCurrent = nullptr;
+    int FCount = 0;
+    int FPosition = 0;
+    bool FSorted = false;
+    TCompare FCompare = nullptr;
+    bool FReverse = false;
+    bool FOwnsItems = false;
+    TFreeItem FOnFreeItem;
+    // Whether the chain is known to be in the order of FCompare and FReverse (meaningful while sorted):
+    // lost by Exchange and ReplaceCurrent, which do not check the order, and by direct insertion.
+    bool FInOrder = true;
+    std::unique_ptr<linklists_detail::TRankIndex> FIndex;
+    TCompare FIndexedCompare = nullptr;
+};
+
+// A list that owns its items and whose Add appends.
+template <class T>
+class TObjectList : public TLinkList<T> {
+public:
+    TObjectList() : TLinkList<T>(true) {}
+    using TLinkList<T>::Add;
+    void Add(T* item) override { this->Append(item); }
+};
+
+template <class T>
+class TStack : public TLinkList<T> {
+public:
+    using TLinkList<T>::TLinkList;
+    virtual void Push(T* item) { this->Append(item); }
+    // The top item, removed and handed to the caller; none on an empty stack.
+    virtual T* Pop() {
+        this->Last();
+        return this->Remove(true, this->CurrentIndex());
+    }
+    virtual T* Peek() { return this->LastItem(); }
+    bool IsEmpty() const { return this->Count() == 0; }
+};
+
+// Plain strings (web addresses, credit names).
+class TStringList : public TLinkList<std::string> {
+public:
+    TStringList() : TLinkList<std::string>(true) {}
+    using TLinkList<std::string>::Add;
+    void Add(const std::string& s) { Append(std::make_unique<std::string>(s)); }
+    // Moves to the first item; an empty string for an empty list.
+    std::string FirstString();
+    // Moves on like Next (raising at the last item).
+    std::string NextString();
+};
+
+// The XMLTV writer's stack of open tags, by tag index.
+class TTagStack : public TStack<uint8_t> {
+public:
+    TTagStack() : TStack<uint8_t>(true) {}
+    void PushTag(uint8_t tag);
+    // Both raise the index error with 0 on an empty stack.
+    uint8_t PopTag();
+    uint8_t PeekTag();
+};
