@@ -1,0 +1,259 @@
+// The listings model: one record per programme and per channel with the parts of a programme, the
+// lists that hold them, the per-script setting records, and the comparisons that search and sort them.
+//
+// Texts are byte strings in the record's character set (its Encoding: 1 ISO-8859-1, 2 Windows-1252,
+// 3 UTF-8); an empty string means absent. An optional part is a std::unique_ptr, null when absent.
+// Every record owns its parts; every list here owns its items.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "listings/linklists.h"
+#include "platform/systime.h"
+
+// ---- parts of a programme or channel
+
+// A text with an optional language code.
+class TXMLTVString {
+public:
+    std::string Value;
+    std::string Lang;
+    TXMLTVString() = default;
+    TXMLTVString(std::string value, std::string lang) : Value(std::move(value)), Lang(std::move(lang)) {}
+    virtual ~TXMLTVString() = default;
+};
+
+class TXMLTVIcon {
+public:
+    std::string Source;
+    int32_t Width = 0;  // 0: not given
+    int32_t Height = 0;
+    virtual ~TXMLTVIcon() = default;
+};
+
+class TCastMember {
+public:
+    std::string Actor;      // the actor's name
+    std::string Character;  // the part played
+    virtual ~TCastMember() = default;
+};
+
+class TXMLTVStringList : public TObjectList<TXMLTVString> {};
+class TXMLTVIconList : public TObjectList<TXMLTVIcon> {};
+class TCastList : public TObjectList<TCastMember> {};
+
+class TXMLTVCredits {
+public:
+    std::unique_ptr<TStringList> Director;
+    std::unique_ptr<TCastList> Actor;
+    std::unique_ptr<TStringList> Writer;
+    std::unique_ptr<TStringList> Adapter;
+    std::unique_ptr<TStringList> Producer;
+    std::unique_ptr<TStringList> Presenter;
+    std::unique_ptr<TStringList> Commentator;
+    std::unique_ptr<TStringList> Guest;
+    virtual ~TXMLTVCredits() = default;
+};
+
+class TXMLTVVideo {
+public:
+    bool Present = true;
+    bool Colour = true;
+    std::string Aspect;
+    std::string Quality;
+    virtual ~TXMLTVVideo() = default;
+};
+
+class TXMLTVAudio {
+public:
+    bool Present = true;
+    std::string Stereo;
+    virtual ~TXMLTVAudio() = default;
+};
+
+// Both texts as the producer gave them.
+class TXMLTVPreviouslyShown {
+public:
+    std::string Start;
+    std::string Channel;
+    virtual ~TXMLTVPreviouslyShown() = default;
+};
+
+class TXMLTVSubtitles {
+public:
+    std::unique_ptr<TXMLTVString> Lang;
+    int32_t Type = 0;  // 1 teletext, 2 onscreen, 0 not given; other values are kept as the script gave them
+    virtual ~TXMLTVSubtitles() = default;
+};
+
+class TXMLTVRating {
+public:
+    std::string Value;
+    std::unique_ptr<TXMLTVIconList> Icon;
+    std::string System;
+    virtual ~TXMLTVRating() = default;
+};
+
+class TXMLTVStarRating {
+public:
+    int32_t Number = 0;
+    int32_t OutOf = 0;
+    std::unique_ptr<TXMLTVIconList> Icon;
+    virtual ~TXMLTVStarRating() = default;
+};
+
+// An episode number in a numbering system (for example "xmltv_ns").
+class TEpisode {
+public:
+    std::string Number;
+    std::string System;
+    TEpisode() = default;
+    TEpisode(std::string number, std::string system) : Number(std::move(number)), System(std::move(system)) {}
+    virtual ~TEpisode() = default;
+};
+
+class TXMLTVSubtitlesList : public TObjectList<TXMLTVSubtitles> {};
+class TXMLTVRatingList : public TObjectList<TXMLTVRating> {};
+class TEpisodeList : public TObjectList<TEpisode> {};
+
+// ---- programmes and channels
+
+// One programme. Times are UTC; a time whose wYear is 0 is absent.
+class TProgram {
+public:
+    std::string ID;          // the grabber's identifier; a later programme with the same ID replaces this one
+    std::string Channel;     // the grabber's channel ID
+    std::string XMLChannel;  // the XMLTV channel id, filled when the run combines the grabbers' programmes
+    SYSTEMTIME Start{};
+    SYSTEMTIME Stop{};
+    SYSTEMTIME PDCStart{};
+    SYSTEMTIME VPSStart{};
+    std::string ShowView;
+    std::string VideoPlus;
+    std::string Clump;  // written as clumpidx
+    std::unique_ptr<TXMLTVStringList> Title;
+    std::unique_ptr<TXMLTVStringList> Sub_Title;
+    std::unique_ptr<TXMLTVStringList> Description;
+    std::unique_ptr<TXMLTVCredits> Credits;
+    std::string Date;
+    std::unique_ptr<TXMLTVStringList> Category;
+    std::unique_ptr<TXMLTVString> Lang;
+    std::unique_ptr<TXMLTVString> OriginalLang;
+    int32_t Length = 0;  // 0: no length
+    int32_t Units = 0;   // of Length: 1 seconds, 2 minutes, 3 hours
+    std::unique_ptr<TXMLTVIconList> Icon;
+    std::unique_ptr<TStringList> URL;
+    std::unique_ptr<TXMLTVStringList> Country;
+    std::unique_ptr<TEpisodeList> Episode;
+    std::unique_ptr<TXMLTVVideo> Video;
+    std::unique_ptr<TXMLTVAudio> Audio;
+    std::unique_ptr<TXMLTVPreviouslyShown> PreviouslyShown;
+    std::unique_ptr<TXMLTVString> Premiere;
+    std::unique_ptr<TXMLTVString> LastChance;
+    bool New = false;
+    std::unique_ptr<TXMLTVSubtitlesList> Subtitles;
+    std::unique_ptr<TXMLTVRatingList> Rating;
+    std::unique_ptr<TXMLTVStarRating> StarRating;
+    uint8_t Encoding = 0;  // character set of every text above, copied from the grabber
+    virtual ~TProgram();
+};
+
+class TChannel {
+public:
+    std::string ID;  // the grabber's own identifier
+    std::unique_ptr<TXMLTVStringList> Name;
+    std::string XML_ID;  // the XMLTV channel id
+    std::unique_ptr<TXMLTVIconList> Icon;
+    std::unique_ptr<TStringList> URL;
+    uint8_t Encoding = 0;
+    virtual ~TChannel();
+};
+
+// ---- per-script settings
+
+class TSetting {
+public:
+    std::string Key;      // key in the script's section of the settings file
+    int32_t Type = 0;     // editor: 1 number, 2 text, 3 hidden text, 4 check box, 5 file, 6 folder, 7 check list
+    std::string Default;  // default value as text
+    // The editor and caption controls made by the script settings dialog; not owned, valid only while
+    // that dialog exists. Opaque here so that the model needs no widget toolkit.
+    void* Control = nullptr;
+    void* LabelControl = nullptr;
+    std::string Name;       // caption
+    std::string ExtraData;  // extra text for the editor
+    virtual ~TSetting();
+};
+
+// ---- comparisons (key first, list item second)
+
+TCompareResult CompareProgramID(const TProgram& key, const TProgram& item);      // ASCII letters folded
+TCompareResult CompareChannelID(const TChannel& key, const TChannel& item);      // byte-wise
+TCompareResult CompareChannelXMLID(const TChannel& key, const TChannel& item);   // byte-wise
+TCompareResult CompareSettingKey(const TSetting& key, const TSetting& item);     // byte-wise
+TCompareResult MatchChannelName(const std::string& name, const TChannel& item);  // crEqual or crLess only
+// The run's programme order: the letters of SortOrder (A start, O stop, C channel position in
+// SortChannels) in turn; crEqual for every pair unless SortOrder has exactly three characters.
+TCompareResult CompareProgramOrder(const TProgram& a, const TProgram& b);
+
+class TChanList;
+
+// Read by CompareProgramOrder; SortPrograms sets both just before it sorts.
+extern std::string SortOrder;
+extern const TChanList* SortChannels;  // not owned
+
+// ---- functions on records
+
+std::string ValueOf(const TXMLTVString* s);             // empty when absent
+std::string FirstValue(const TXMLTVStringList* list);   // the first item's value; empty when absent or empty
+std::string DisplayNameOf(const TChannel& channel);     // the first name, or the ID when there is none
+inline std::string ValueOf(const std::unique_ptr<TXMLTVString>& s) { return ValueOf(s.get()); }
+inline std::string FirstValue(const std::unique_ptr<TXMLTVStringList>& list) { return FirstValue(list.get()); }
+
+// ---- lists
+
+// Programmes of one grabber, or the combined programmes of a run. Starts sorted by CompareProgramID.
+class TProgList : public TLinkList<TProgram> {
+public:
+    TProgList();
+    // Takes the programme. One without ID is appended; one with an ID replaces a programme with the
+    // same ID and is then added with Add (sorted insertion while the list is in ID order).
+    void AddProgram(TProgram* program);
+    void AddProgram(std::unique_ptr<TProgram> program);
+    // The programme whose ID matches case-insensitively, made current; none when there is none. Binary
+    // search while the list is sorted by CompareProgramID, linear otherwise.
+    TProgram* FindID(const std::string& id);
+    // Stores order and channels in SortOrder and SortChannels, then sorts with CompareProgramOrder.
+    void SortPrograms(const std::string& order, bool reverse, const TChanList* channels);
+
+private:
+    TProgram FKey;  // search key, reused so that looking up an ID allocates nothing
+};
+
+class TChanList : public TLinkList<TChannel> {
+public:
+    // A sorted list is kept in CompareChannelID order by Add.
+    explicit TChanList(bool sorted = false);
+    // Linear search from the first channel, exact ID; the found channel is current.
+    bool FindID(const std::string& id);
+    // Binary search (for a sorted list); crEqual means found and current.
+    TCompareResult SearchID(const std::string& id);
+    // The ID of the first channel whose display name equals name byte for byte (made current), else "".
+    std::string FindIDByName(const std::string& name);
+    // Moves the current channel of other into this list (Add when sorted, Append otherwise) and removes
+    // it from other without freeing it. Nothing happens when other is empty.
+    void TakeCurrentFrom(TChanList& other);
+
+private:
+    TChannel FKey;
+};
+
+class TSettingList : public TObjectList<TSetting> {
+public:
+    // Takes the setting: replaces (and frees) the setting with the same Key in place, or appends it.
+    void SetSetting(TSetting* setting);
+    void SetSetting(std::unique_ptr<TSetting> setting);
+    TSetting* Items(int index) { return GetItem(index); }  // 1-based
+};
