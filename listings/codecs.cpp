@@ -185,6 +185,83 @@ char* ConvertFromUTF8(const unsigned char* p, std::size_t n, Sink sink) {
     return sink.d;
 }
 
+constexpr std::uint64_t HighBits = 0x8080808080808080ull;
+
+// Index of the first byte with its top bit set in a word that has one.
+inline unsigned FirstHighByte(std::uint64_t highBits) { return unsigned(__builtin_ctzll(highBits)) >> 3; }
+
+// Copies a shortest-form sequence of a character other than a surrogate (it
+// comes out of decoding and encoding as it went in) and gives its length, or
+// gives 0 for anything else. Needs 4 readable bytes at p.
+inline std::size_t CopyWellFormed(const unsigned char* p, char* d) {
+    const unsigned char b = p[0];
+    if (b >= 0xC2 && b <= 0xDF) {
+        if (!IsContinuation(p[1])) return 0;
+        std::memcpy(d, p, 2);
+        return 2;
+    }
+    if (b >= 0xE0 && b <= 0xEF) {
+        if (!IsContinuation(p[1]) || !IsContinuation(p[2]) || (b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] >= 0xA0))
+            return 0;
+        std::memcpy(d, p, 3);
+        return 3;
+    }
+    if (b >= 0xF0 && b <= 0xF4) {
+        if (!IsContinuation(p[1]) || !IsContinuation(p[2]) || !IsContinuation(p[3]) || (b == 0xF0 && p[1] < 0x90) ||
+            (b == 0xF4 && p[1] >= 0x90))
+            return 0;
+        std::memcpy(d, p, 4);
+        return 4;
+    }
+    return 0;
+}
+
+// UTF-8 to UTF-8: well-formed text is copied, and everything else (overlong
+// forms, surrogates, bad bytes) takes the path of decoding and encoding.
+// Never writes more bytes than it has read, so the output position stays at
+// or behind the input position and d may run in a buffer of n bytes; that is
+// also what lets the word loop store 8 bytes where fewer count.
+char* ConvertUTF8ToUTF8(const unsigned char* p, std::size_t n, char* d) {
+    TUTF8Sink sink{d};
+    std::size_t i = 0;
+    while (i + 8 <= n) {
+        if (!sink.pending) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            const std::uint64_t high = w & HighBits;
+            std::memcpy(sink.d, &w, 8);
+            if (!high) {
+                i += 8;
+                sink.d += 8;
+                continue;
+            }
+            const unsigned k = FirstHighByte(high);
+            i += k;
+            sink.d += k;
+            if (i + 4 <= n) {
+                if (const std::size_t len = CopyWellFormed(p + i, sink.d)) {
+                    i += len;
+                    sink.d += len;
+                    continue;
+                }
+            }
+        }
+        const char32_t cp = DecodeUTF8At(p, n, i);
+        if (cp == StopDecoding) {
+            i = n;
+            break;
+        }
+        sink.Put(cp);
+    }
+    while (i < n) {
+        const char32_t cp = DecodeUTF8At(p, n, i);
+        if (cp == StopDecoding) break;
+        sink.Put(cp);
+    }
+    sink.Flush();
+    return sink.d;
+}
+
 // ---------------------------------------------------------------------------
 // Precomputed byte conversions between the single-byte character sets
 
@@ -239,24 +316,49 @@ const TByteToByte& ByteToByte(int fromSet, int toSet) {
 }
 
 void AppendSingleByteToUTF8(std::string& out, const unsigned char* p, std::size_t n, const TByteToUTF8& table) {
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < n; ++i) size += table.len[p[i]];
-    const std::size_t start = out.size();
-    out.resize(start + size);
-    char* d = out.data() + start;
+    // Room for the longest outcome (three bytes per high byte), trimmed at the end.
+    std::size_t highBytes = 0;
     std::size_t i = 0;
-    while (i < n) {
-        if (p[i] < 0x80) {
-            const std::size_t run = AsciiRun(p + i, n - i);
-            std::memcpy(d, p + i, run);
-            d += run;
-            i += run;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        // one per byte with its top bit set, summed into the top byte
+        highBytes += std::size_t((((w & HighBits) >> 7) * 0x0101010101010101ull) >> 56);
+    }
+    for (; i < n; ++i) highBytes += p[i] >> 7;
+
+    const std::size_t start = out.size();
+    out.resize(start + n + 2 * highBytes);
+    char* d = out.data() + start;
+    // Every byte gives at least one, so while 8 input bytes remain the output
+    // has room for 8 at d, and for a whole 4-byte table row while 4 remain.
+    i = 0;
+    while (i + 8 <= n) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        const std::uint64_t high = w & HighBits;
+        std::memcpy(d, &w, 8);
+        if (!high) {
+            i += 8;
+            d += 8;
             continue;
         }
+        const unsigned k = FirstHighByte(high);
+        i += k;
+        d += k;
         const unsigned char b = p[i++];
+        if (i + 3 <= n)  // room for the whole row: this byte's one, three more behind it
+            std::memcpy(d, table.bytes[b], 4);
+        else
+            std::memcpy(d, table.bytes[b], table.len[b]);
+        d += table.len[b];
+    }
+    for (; i < n; ++i) {
+        const unsigned char b = p[i];
         std::memcpy(d, table.bytes[b], table.len[b]);
         d += table.len[b];
     }
+    out.resize(d - out.data());
 }
 
 }  // namespace
@@ -426,7 +528,7 @@ void AppendConvertedCharSet(std::string& out, std::string_view bytes, int fromSe
         out.resize(start + n);
         char* end;
         if (toSet == CharSetUTF8)
-            end = ConvertFromUTF8(p, n, TUTF8Sink{out.data() + start});
+            end = ConvertUTF8ToUTF8(p, n, out.data() + start);
         else
             end = ConvertFromUTF8(p, n, TSingleByteSink{*SingleByteCodec(toSet), out.data() + start});
         out.resize(end - out.data());
