@@ -125,11 +125,6 @@ struct TUTF8Sink {
         else
             d = PutUTF8(d, cp);
     }
-    void PutAscii(const unsigned char* p, std::size_t n) {
-        Flush();
-        std::memcpy(d, p, n);
-        d += n;
-    }
 };
 
 struct TSingleByteSink {
@@ -166,9 +161,8 @@ struct TSingleByteSink {
     }
 };
 
-// UTF-8 input into either sink; returns the end of the output.
-template <class Sink>
-char* ConvertFromUTF8(const unsigned char* p, std::size_t n, Sink sink) {
+// UTF-8 to a single-byte character set; returns the end of the output.
+char* ConvertUTF8ToSingleByte(const unsigned char* p, std::size_t n, TSingleByteSink sink) {
     std::size_t i = 0;
     while (i < n) {
         if (p[i] < 0x80) {
@@ -530,7 +524,7 @@ void AppendConvertedCharSet(std::string& out, std::string_view bytes, int fromSe
         if (toSet == CharSetUTF8)
             end = ConvertUTF8ToUTF8(p, n, out.data() + start);
         else
-            end = ConvertFromUTF8(p, n, TSingleByteSink{*SingleByteCodec(toSet), out.data() + start});
+            end = ConvertUTF8ToSingleByte(p, n, TSingleByteSink{*SingleByteCodec(toSet), out.data() + start});
         out.resize(end - out.data());
         return;
     }
