@@ -1,0 +1,149 @@
+// The XMLTV writer: turns the channel and programme records of a grab run into one XMLTV document.
+//
+// Every record string is decoded with its record's character set, escaped for XML and encoded in
+// the output character set; programme times are printed in the output time zone. The layout is
+// fixed: each element on its own line, indented by two per level, an element's end tag on the
+// line of its text unless a child element was opened inside it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "listings/timezones.h"
+#include "listings/uxmltvrecs.h"
+
+
+class EXMLTVException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Tag indices; the open-tag stack holds these and a closing tag takes its name from the index.
+enum TXMLTVTag : std::uint8_t {
+    xtTV, xtChannel, xtDisplayName, xtURL, xtProgramme, xtTitle, xtSubTitle, xtDesc, xtCredits,
+    xtDirector, xtActor, xtWriter, xtAdapter, xtProducer, xtPresenter, xtCommentator, xtGuest,
+    xtDate, xtCategory, xtLanguage, xtOrigLanguage, xtLength, xtIcon, xtEpisodeNum, xtVideo,
+    xtColour, xtAspect, xtPreviouslyShown, xtPremiere, xtSubtitles, xtRating, xtStarRating,
+    xtCountry, xtPresent, xtQuality, xtAudio, xtStereo, xtLastChance, xtNew, xtValue,
+};
+constexpr int XMLTVTagCount = 40;
+extern const char* const XMLTVTagNames[XMLTVTagCount];
+
+// "ISO-8859-1", "Windows-1252", "UTF-8" for 1 to 3; nullptr otherwise.
+const char* XMLTVCharSetName(int charSet);
+
+// Escapes UTF-16 text for XML element content and attribute values:
+//  - an ampersand stays only where it starts &amp; &lt; &gt; &quot; &apos; or a numeric reference to
+//    a character XML allows, written with at most five characters before the semicolon; any other
+//    ampersand becomes &amp;
+//  - characters XML 1.0 forbids are removed: U+0000 to U+001F except tab, line feed and carriage
+//    return, lone surrogates, U+FFFE and U+FFFF
+//  - ' ` U+00B4 become &apos;  " U+0093 U+0094 become &quot;  > &gt;  < &lt;
+std::u16string XMLEscape(std::u16string_view text);
+
+// Appends `bytes`, taken in character set fromSet, to `out` in character set toSet, escaped when
+// `escape` is set. The same bytes as encoding XMLEscape of the decoded text, except that the five
+// C1 controls Windows-1252 leaves unassigned become "?" in Windows-1252 output (XML parsers reject
+// those bytes). An unknown set on either side appends nothing.
+void AppendXMLText(std::string& out, std::string_view bytes, int fromSet, int toSet, bool escape);
+
+// Where the writer's bytes go.
+class TXMLTVSink {
+public:
+    virtual ~TXMLTVSink() = default;
+    virtual void Write(const char* data, std::size_t size) = 0;
+    virtual void Commit() {}   // the document is complete
+    virtual void Abandon() {}  // the document will not be completed
+};
+
+// Collects the document in memory.
+class TStringSink : public TXMLTVSink {
+public:
+    void Write(const char* data, std::size_t size) override { Data.append(data, size); }
+    std::string Data;
+};
+
+class TXMLTV {
+public:
+    // Writes to FileName. The document goes to a temporary file beside it ("<FileName>.tmp") that
+    // replaces FileName only when the document is complete, so a failed run leaves the previous
+    // listings in place. A character set outside 1 to 3 writes ISO-8859-1.
+    TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet);
+    // Writes to a sink the caller owns and keeps alive until the writer is gone.
+    TXMLTV(TXMLTVSink& Sink, const TTimeZone& TimeZone, int CharSet);
+    // Completes the document as Close does, unless an exception is unwinding, in which case the
+    // output is abandoned (a file target keeps its previous contents). Errors are swallowed here:
+    // call Close to learn of them.
+    ~TXMLTV();
+
+    TXMLTV(const TXMLTV&) = delete;
+    TXMLTV& operator=(const TXMLTV&) = delete;
+
+    void WriteTV(const std::string& Date, const std::string& SourceInfoURL, const std::string& SourceInfoName,
+                 const std::string& SourceDataURL, const std::string& GeneratorName,
+                 const std::string& GeneratorURL);
+    void WriteChannel(const TChannel& Channel);
+    void WriteProgramme(const TProgram& Programme);
+    // Closes every open element and completes the output; raises when the last bytes cannot be
+    // written or the file cannot be put in place. Later calls do nothing.
+    void Close();
+
+    // Building blocks of the element writers.
+    void WriteText(std::string_view Text, int CharSet, bool Escape);
+    void OpenTagStart(TXMLTVTag Tag);
+    void OpenTag(TXMLTVTag Tag);
+    void WriteAttribute(std::string_view Name, std::string_view Value, int CharSet);
+    void EndOpenTag();
+    void EndEmptyTag();
+    void WriteEmptyTag(TXMLTVTag Tag);
+    void CloseTag();
+
+    int CharSet() const { return FCharSet; }
+    int OpenTags() const { return static_cast<int>(FTags.size()); }
+
+private:
+    void Start(const TTimeZone& TimeZone, int CharSet);
+    void Markup(std::string_view Text) { FOut.append(Text); }
+    void NewLine();
+    void Pending();  // hands the collected bytes to the sink once there are enough of them
+    void FlushOut();
+    void CloseTo(TXMLTVTag Tag);
+
+    void WriteTextElement(const TXMLTVString* Item, TXMLTVTag Tag, int E);
+    void WriteTextElements(const TXMLTVStringList* List, TXMLTVTag Tag, int E);
+    void WritePlainElement(std::string_view Text, TXMLTVTag Tag, int E);
+    void WritePlainElements(const TStringList* List, TXMLTVTag Tag, int E);
+    void WriteNumberAttribute(std::string_view Name, long long Value, int E);
+    void WriteIcon(const TXMLTVIcon& Icon, int E);
+    void WriteIcons(const TXMLTVIconList* List, int E);
+    void WriteActor(const TCastMember& Member, int E);
+    void WriteCredits(const TXMLTVCredits* Credits, int E);
+    void WriteNo(TXMLTVTag Tag);
+    void WriteVideo(const TXMLTVVideo* Video, int E);
+    void WriteAudio(const TXMLTVAudio* Audio, int E);
+    void WritePreviouslyShown(const TXMLTVPreviouslyShown* Shown, int E);
+    void WriteSubtitles(const TXMLTVSubtitles& Subtitles, int E);
+    void WriteRating(const TXMLTVRating& Rating, int E);
+    void WriteEpisode(const TEpisode& Episode, int E);
+    void WriteStarRating(const TXMLTVStarRating* Rating, int E);
+    void WriteTime(std::string_view Name, const SYSTEMTIME& Time, int E);
+
+    std::unique_ptr<TXMLTVSink> FOwnedSink;  // the file, when the writer made its own sink
+    TXMLTVSink* FStream = nullptr;
+    std::string FOut;                        // bytes not yet handed to FStream
+    std::string FScratch;
+    std::int32_t FIndent = 0;
+    // The open tags, innermost last. Never deeper than four, so a small array serves better than
+    // a linked stack with a node per element.
+    std::vector<std::uint8_t> FTags;
+    std::int32_t FLastOpenDepth = 0;
+    std::uint8_t FCharSet = 1;
+    TTimeZone FTimeZone;
+    bool FClosed = false;
+    int FUncaught = 0;  // exceptions in flight when the writer was made
+};
