@@ -1,0 +1,518 @@
+#include "engine/uluagrabbers.h"
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/process.h"
+#include "scriptapi/luahelpers.h"
+#include "scriptapi/uluafuncs.h"
+#include "util/fileutils.h"
+
+std::string BaseDir = platform::ExecutableDir();
+std::string SettingsDir = "settings";
+TLuaGrabbers* LuaGrabbers = nullptr;
+int32_t ExitStatus = 0;
+
+// Defaults of the settings that name places the user is meant to replace.
+static const char* const kDefaultEMailAddress = "you@example.com";
+static const char* const kDefaultEMailServer = "mail.example.com";
+
+// ---- script records ---------------------------------------------------------------------------
+
+TLuaBase::TLuaBase() : Settings(std::make_unique<TSettingList>()) {}
+
+TLuaBase::~TLuaBase() = default;
+
+TLuaGrabber::TLuaGrabber()
+    : AvailableChannels(std::make_unique<TChanList>(true)),
+      Programs(std::make_unique<TProgList>()),
+      SelectedChannels(std::make_unique<TChanList>(false)) {
+    ExitStatus = 0;
+}
+
+// The user's selection is written to the grabber's channel file here once grabbers keep one.
+TLuaGrabber::~TLuaGrabber() = default;
+
+static TCompareResult CompareOrder(const TLuaBase& key, const TLuaBase& item) {
+    if (key.Order < item.Order) return crLess;
+    if (key.Order > item.Order) return crGreater;
+    return crEqual;
+}
+
+void TLuaBaseList::SortByOrder() { Sort(CompareOrder); }
+
+TLuaGrabber* TGrabberList::FindByID(const std::string& id) const {
+    for (const TLuaBase& script : *this)
+        if (script.ID == id) return static_cast<TLuaGrabber*>(const_cast<TLuaBase*>(&script));
+    return nullptr;
+}
+
+// ---- dates ------------------------------------------------------------------------------------
+
+double DateTimeFromSystemTime(const SYSTEMTIME& t) {
+    // Days from 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's days_from_civil).
+    const int y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yoe = y - era * 400;
+    const int mp = (t.wMonth + 9) % 12;
+    const int doy = (153 * mp + 2) / 5 + t.wDay - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long days1970 = static_cast<long>(era) * 146097 + doe - 719468;
+    const double dayFraction =
+        (((t.wHour * 60.0 + t.wMinute) * 60.0 + t.wSecond) * 1000.0 + t.wMilliseconds) / 86400000.0;
+    return static_cast<double>(days1970 + 25569) + dayFraction;   // 25569: 1899-12-30 to 1970-01-01
+}
+
+// ---- construction -----------------------------------------------------------------------------
+
+TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
+    // 1.
+    Stop = true;
+    AllowMail = true;
+    DayLimit = 0;
+    StartTime = platform::LocalTime();
+    StartDateTime = DateTimeFromSystemTime(StartTime);
+    ExitStatus = 0;
+    LuaGrabbers = this;
+    try {
+        // 2. and 3.
+        IniFile = std::make_unique<TIniFile>(BaseDir + SettingsDir + "/tavrin.ini");
+        ReadSettings();
+        // 4.
+        if (onLog) OnLog = std::move(onLog);
+        if (onPanic) OnPanic = std::move(onPanic);
+        // 5. to 7.
+        OpenLuaState();
+        // 8. and 9.
+        LoadScripts();
+        // 10. to 12.
+        BuildGrabberList();
+        BuildPostProcessorList();
+    } catch (...) {
+        // No engine exists after a failed construction; nothing was written.
+        FDestroyed = true;
+        LuaGrabbers = nullptr;
+        throw;
+    }
+}
+
+void TLuaGrabbers::ReadSettings() {
+    const TIniFile& ini = *IniFile;
+    TimeZoneName = ini.ReadString("Settings", "TimeZone", "GMT/BST");
+    CharSet = static_cast<uint8_t>(ini.ReadInteger("Settings", "CharSet", 1));
+    OutFile = ini.ReadString("Settings", "Outfile", BaseDir + "data.xml");
+    XMLSort = ini.ReadString("Settings", "XMLSort", "CAO");
+    SortRev = ini.ReadBool("Settings", "SortRev", false);
+    DoXMLSort = ini.ReadBool("Settings", "DoXMLSort", false);
+    SaveLog = ini.ReadBool("Settings", "SaveLog", true);
+    LogFile = ini.ReadString("Settings", "LogFile", "log.txt");
+    EMailLog = ini.ReadBool("Settings", "EMailLog", false);
+    AttachXML = ini.ReadBool("Settings", "AttachXML", false);
+    EMailAddress = ini.ReadString("Settings", "EMailAddress", kDefaultEMailAddress);
+    Debug = ini.ReadBool("Settings", "Debug", false);
+
+    MaxRetries = ini.ReadInteger("Connection", "MaxRetries", 3);
+    RetryDelay = ini.ReadInteger("Connection", "RetryDelay", 3000);
+    ConnectTimeout = ini.ReadInteger("Connection", "ConnectTimeout", 10000);
+    ReadTimeout = ini.ReadInteger("Connection", "ReadTimeout", 10000);
+    Proxy = ini.ReadString("Connection", "Proxy", "");
+    ProxyPort = ini.ReadInteger("Connection", "ProxyPort", 0);
+    ProxyPassword = ini.ReadString("Connection", "ProxyPassword", "");
+    ProxyUsername = ini.ReadString("Connection", "ProxyUsername", "");
+    EMailServer = ini.ReadString("Connection", "EMailServer", kDefaultEMailServer);
+}
+
+void TLuaGrabbers::WriteSettings() {
+    TIniFile& ini = *IniFile;
+    ini.WriteString("Settings", "TimeZone", TimeZoneName);
+    ini.WriteInteger("Settings", "CharSet", CharSet);
+    ini.WriteString("Settings", "Outfile", OutFile);
+    ini.WriteString("Settings", "XMLSort", XMLSort);
+    ini.WriteBool("Settings", "SortRev", SortRev);
+    ini.WriteBool("Settings", "DoXMLSort", DoXMLSort);
+    ini.WriteBool("Settings", "SaveLog", SaveLog);
+    ini.WriteString("Settings", "LogFile", LogFile);
+    ini.WriteBool("Settings", "EMailLog", EMailLog);
+    ini.WriteBool("Settings", "AttachXML", AttachXML);
+    ini.WriteString("Settings", "EMailAddress", EMailAddress);
+    ini.WriteBool("Settings", "Debug", Debug);
+
+    ini.WriteInteger("Connection", "MaxRetries", MaxRetries);
+    ini.WriteInteger("Connection", "RetryDelay", RetryDelay);
+    ini.WriteInteger("Connection", "ConnectTimeout", ConnectTimeout);
+    ini.WriteInteger("Connection", "ReadTimeout", ReadTimeout);
+    ini.WriteString("Connection", "Proxy", Proxy);
+    ini.WriteInteger("Connection", "ProxyPort", ProxyPort);
+    ini.WriteString("Connection", "ProxyPassword", ProxyPassword);
+    ini.WriteString("Connection", "ProxyUsername", ProxyUsername);
+    ini.WriteString("Connection", "EMailServer", EMailServer);
+}
+
+static void SetGlobalText(lua_State* L, const char* name, const std::string& value) {
+    PushText(L, value);
+    SetGlobal(L, name);
+}
+
+void TLuaGrabbers::OpenLuaState() {
+    FLuaState.reset(luaL_newstate());
+    lua_State* L = FLuaState.get();
+    if (!L) throw std::bad_alloc();
+    lua_atpanic(L, Panic);
+    SetGlobalText(L, "LUA_PATH", BaseDir + "lib/?.lua");
+    SetGlobalText(L, "LUA_CPATH", BaseDir + "lib/?.so");   // C modules are shared objects here
+    platform::ForceDirectories(BaseDir + "temp/");
+    SetGlobalText(L, "TEMP", BaseDir + "temp/");
+
+    // The os library is left out: scripts have no business with the system beyond the host's API.
+    static const luaL_Reg libraries[] = {
+        {"", luaopen_base},           {LUA_TABLIBNAME, luaopen_table}, {LUA_IOLIBNAME, luaopen_io},
+        {LUA_STRLIBNAME, luaopen_string}, {LUA_MATHLIBNAME, luaopen_math}, {LUA_DBLIBNAME, luaopen_debug},
+        {LUA_LOADLIBNAME, luaopen_package},
+    };
+    for (const luaL_Reg& library : libraries) {
+        lua_pushcfunction(L, library.func);
+        lua_pushstring(L, library.name);
+        lua_call(L, 1, 0);
+    }
+    // Scripts of old name their search paths and load C modules the way of their day.
+    lua_getglobal(L, LUA_LOADLIBNAME);
+    lua_getglobal(L, "LUA_PATH");
+    lua_setfield(L, -2, "path");
+    lua_getglobal(L, "LUA_CPATH");
+    lua_setfield(L, -2, "cpath");
+    lua_getfield(L, -1, "loadlib");
+    lua_setglobal(L, "loadlib");
+    Pop(L, 1);
+
+    RegisterScriptAPI(L);
+}
+
+bool TLuaGrabbers::RunFile(const std::string& fileName) {
+    lua_State* L = FLuaState.get();
+    int status = luaL_loadfile(L, fileName.c_str());
+    if (status == 0) status = lua_pcall(L, 0, 0, 0);
+    if (status == 0) return true;
+    Log(ReadText(L, -1), false);
+    Pop(L, 1);
+    return false;
+}
+
+static std::string FileNameOnly(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void TLuaGrabbers::LoadScripts() {
+    Log("Loading init scripts", true);
+    RunFile(BaseDir + "init.lua");
+    RunFile(BaseDir + "lib/compat-5.1.lua");
+    Log("   Init scripts loaded", true);
+
+    std::vector<std::string> scripts;
+    FindFiles(BaseDir + "scripts/", "*.lua", true, scripts);
+    for (const std::string& file : scripts) {
+        LogFmt(true, "Opening script \"%s\"", FileNameOnly(file).c_str());
+        RunFile(file);
+        Log("   Script Opened", true);
+    }
+}
+
+// The keys of a registry table (Grabbers or PostProcs) that are strings with a table as value, in
+// table order. Other entries are skipped with a line naming the key. The keys are taken first so
+// that scripts' Init functions cannot disturb the walk by changing the table.
+static std::vector<std::string> RegistryKeys(TLuaGrabbers& engine, const char* tableName) {
+    lua_State* L = engine.LuaState();
+    std::vector<std::string> keys;
+    std::vector<std::string> skipped;
+    std::string error;
+    ProtectedCall(
+        L,
+        [&](lua_State* L) {
+            GetGlobal(L, tableName);
+            if (!lua_istable(L, -1)) return;
+            lua_pushnil(L);
+            while (lua_next(L, -2) != 0) {
+                if (lua_type(L, -2) != LUA_TSTRING) {
+                    lua_pushvalue(L, -2);   // converting a copy keeps the walk intact
+                    std::string name = lua_isnumber(L, -1) ? ReadText(L, -1) : luaL_typename(L, -2);
+                    skipped.push_back("Skipping entry " + name + " of " + tableName + ": its key is not a string");
+                    Pop(L, 1);
+                } else if (!lua_istable(L, -1)) {
+                    skipped.push_back("Skipping entry \"" + ReadText(L, -2) + "\" of " + tableName +
+                                      ": it is not a table");
+                } else {
+                    keys.push_back(ReadText(L, -2));
+                }
+                Pop(L, 1);
+            }
+        },
+        &error);
+    for (const std::string& line : skipped) engine.Log(line, false);
+    if (!error.empty()) engine.Log(error, false);
+    return keys;
+}
+
+// Reads the declaration keys shared by grabbers and post processors, with their defaults.
+static void ReadCommonKeys(lua_State* L, TLuaBase& script) {
+    const auto textOr = [L](const char* key, const std::string& absent, const std::string& notText) {
+        if (!GetField(L, key)) return absent;
+        std::string value = lua_isstring(L, -1) ? ReadText(L, -1) : notText;
+        Pop(L, 1);
+        return value;
+    };
+    script.Name = textOr("Name", script.ID, script.ID);
+    script.Version = textOr("Version", "Unknown", "Unknown");
+    script.Author = textOr("Author", "Unknown", "");
+    script.InfoURL = textOr("InfoURL", "None", "");
+}
+
+void TLuaGrabbers::BuildGrabberList() {
+    lua_State* L = FLuaState.get();
+    for (const std::string& id : RegistryKeys(*this, "Grabbers")) {
+        auto grabber = std::make_unique<TLuaGrabber>();
+        grabber->ID = id;
+        grabber->Name = id;
+        grabber->Version = "Unknown";
+        grabber->Author = "Unknown";
+        grabber->InfoURL = "None";
+        grabber->SourceURL = "None";
+        bool encodingValid = false;
+        std::string error;
+        ProtectedCall(
+            L,
+            [&](lua_State* L) {
+                if (!GetPath(L, {"Grabbers", id}) || !lua_istable(L, -1)) return;
+                ReadCommonKeys(L, *grabber);
+                if (GetField(L, "Encoding")) {
+                    if (lua_isnumber(L, -1)) {
+                        grabber->Encoding = static_cast<uint8_t>(TruncToInt64(lua_tonumber(L, -1)));
+                        encodingValid = true;
+                    }
+                    Pop(L, 1);
+                }
+                if (GetField(L, "SourceURL")) {
+                    grabber->SourceURL = lua_isstring(L, -1) ? ReadText(L, -1) : std::string();
+                    Pop(L, 1);
+                }
+                if (GetField(L, "NoUserChannels")) {
+                    grabber->NoUserChannels = lua_toboolean(L, -1) != 0;
+                    Pop(L, 1);
+                }
+            },
+            &error);
+        if (!error.empty()) Log(error, false);
+        if (!encodingValid) LogFmt(true, "Invalid encoding for grabber %s", id.c_str());
+        LogFmt(true, "Grabber found: ID \"%s\", Name \"%s\", Version \"%s\"", grabber->ID.c_str(),
+               grabber->Name.c_str(), grabber->Version.c_str());
+        CallInit(*grabber);
+        Log("   Loading grabber channels", true);
+        // The channel cache and then the user's selection are loaded here (channel files).
+        LogFmt(true, "   Found %d channels, %d channels selected",
+               grabber->AvailableChannels->Count() + grabber->SelectedChannels->Count(),
+               grabber->SelectedChannels->Count());
+        grabber->Enabled = IniFile->ReadBool("Grabbers", id, false);
+        grabber->Order = IniFile->ReadInteger("GrabberOrder", id, -1);
+        Grabbers.Append(std::move(grabber));
+    }
+    Grabbers.SortByOrder();
+}
+
+void TLuaGrabbers::BuildPostProcessorList() {
+    lua_State* L = FLuaState.get();
+    for (const std::string& id : RegistryKeys(*this, "PostProcs")) {
+        auto processor = std::make_unique<TLuaPostProcessor>();
+        processor->ID = id;
+        processor->Name = id;
+        processor->Version = "Unknown";
+        processor->Author = "Unknown";
+        processor->InfoURL = "None";
+        std::string error;
+        ProtectedCall(
+            L,
+            [&](lua_State* L) {
+                if (!GetPath(L, {"PostProcs", id}) || !lua_istable(L, -1)) return;
+                ReadCommonKeys(L, *processor);
+                if (GetField(L, "Grabber")) {
+                    processor->Grabber = ReadText(L, -1);
+                    Pop(L, 1);
+                }
+            },
+            &error);
+        if (!error.empty()) Log(error, false);
+        LogFmt(true, "Post Processor found: ID \"%s\", Name \"%s\", Version \"%s\"", processor->ID.c_str(),
+               processor->Name.c_str(), processor->Version.c_str());
+        CallInit(*processor);
+        processor->Enabled = IniFile->ReadBool("Processors", id, false);
+        processor->Order = IniFile->ReadInteger("ProcOrder", id, -1);
+        PostProcessors.Append(std::move(processor));
+    }
+    PostProcessors.SortByOrder();
+}
+
+// ---- calling scripts --------------------------------------------------------------------------
+
+void TLuaGrabbers::CallScriptFunction(TLuaBase& script, const char* field, const char* failure) {
+    lua_State* L = FLuaState.get();
+    if (!L) return;
+    const char* table = dynamic_cast<TLuaGrabber*>(&script) ? "Grabbers" : "PostProcs";
+    std::string error;
+    const int status = ProtectedCall(
+        L,
+        [&](lua_State* L) {
+            if (!GetPath(L, {table, script.ID}) || !lua_istable(L, -1)) return;
+            if (!GetField(L, field)) return;
+            PushHandle(L, &script);
+            lua_call(L, 1, 0);
+        },
+        &error);
+    if (status != 0) LogFmt(false, failure, script.Name.c_str(), error.c_str());
+}
+
+void TLuaGrabbers::CallInit(TLuaBase& script) {
+    if (dynamic_cast<TLuaGrabber*>(&script))
+        CallScriptFunction(script, "Init", "Error calling Init function of grabber %s: %s");
+    else
+        CallScriptFunction(script, "Init", "Error calling Init fucntion of post processor %s: %s");
+}
+
+void TLuaGrabbers::CallOnShowSettings(TLuaBase& script) {
+    CallScriptFunction(script, "OnShowSettings", "Error calling OnShowShowSettings function of grabber %s: %s");
+}
+
+TLuaBase* TLuaGrabbers::FindScript(const void* handle) const {
+    if (!handle) return nullptr;
+    for (const TLuaBase& script : Grabbers)
+        if (&script == handle) return const_cast<TLuaBase*>(&script);
+    for (const TLuaBase& script : PostProcessors)
+        if (&script == handle) return const_cast<TLuaBase*>(&script);
+    return nullptr;
+}
+
+// ---- log and callbacks ------------------------------------------------------------------------
+
+void TLuaGrabbers::Log(const std::string& text, bool debugOnly) {
+    if (debugOnly && !Debug) return;
+    if (!OnLog) return;
+    const SYSTEMTIME now = platform::LocalTime();
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
+    OnLog(std::string(stamp) + " - " + text);
+}
+
+void TLuaGrabbers::LogFmt(bool debugOnly, const char* format, ...) {
+    if (!OnLog || (debugOnly && !Debug)) return;
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
+    Log(text, debugOnly);
+}
+
+void TLuaGrabbers::SetPriority(int32_t level) { platform::SetPriorityClass(level); }
+
+void TLuaGrabbers::DoProgress(int32_t bar, int32_t value, int32_t mode) {
+    if (OnProgress) OnProgress(bar, value, mode);
+}
+
+void TLuaGrabbers::DoStatus(int32_t line, const std::string& text) {
+    if (OnStatus) OnStatus(line, text);
+}
+
+void TLuaGrabbers::DoDownloadStats(const std::string& speed, const std::string& remaining,
+                                   const std::string& downloaded) {
+    if (OnDownloadStats) OnDownloadStats(speed, remaining, downloaded);
+}
+
+std::string TLuaGrabbers::GetLogText() { return OnGetLog ? OnGetLog() : std::string(); }
+
+// ---- panic ------------------------------------------------------------------------------------
+
+int TLuaGrabbers::Panic(lua_State*) {
+    TLuaGrabbers* engine = LuaGrabbers;
+    if (!engine) return 0;
+    if (engine->OnPanic) engine->OnPanic();
+    try {
+        engine->Destroy();
+    } catch (const std::exception& e) {
+        // The process ends right after this: standard error is the last place to say it.
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return 0;   // the Lua library then ends the process with a failure status
+}
+
+// ---- shutdown ---------------------------------------------------------------------------------
+
+void TLuaGrabbers::DeleteTempFiles() {
+    std::vector<std::string> files;
+    FindFiles(BaseDir + "temp/", "*", true, files);
+    for (const std::string& file : files) platform::DeleteFile(file);
+}
+
+void TLuaGrabbers::SaveLogFile() {
+    const std::string text = GetLogText();
+    std::string error;
+    if (!platform::WriteFileSafely(LogFile, text, &error))
+        throw std::runtime_error("Cannot create file \"" + LogFile + "\". " + error);
+}
+
+void TLuaGrabbers::Destroy() {
+    if (FDestroyed) return;
+    FDestroyed = true;
+    std::exception_ptr failure;
+    // Every step runs; the first failure is raised once the Lua state is closed.
+    const auto step = [&failure](const auto& action) {
+        try {
+            action();
+        } catch (const std::exception&) {
+            if (!failure) failure = std::current_exception();
+        }
+    };
+    // 1. and 2.
+    step([&] { WriteSettings(); });
+    // 3. and 4.: the order written is the position in the sorted list, counted from 1.
+    step([&] {
+        int position = 0;
+        for (const TLuaBase& script : Grabbers) {
+            IniFile->WriteBool("Grabbers", script.ID, script.Enabled);
+            IniFile->WriteInteger("GrabberOrder", script.ID, ++position);
+        }
+    });
+    step([&] { Grabbers.Clear(); });
+    step([&] {
+        int position = 0;
+        for (const TLuaBase& script : PostProcessors) {
+            IniFile->WriteBool("Processors", script.ID, script.Enabled);
+            IniFile->WriteInteger("ProcOrder", script.ID, ++position);
+        }
+    });
+    step([&] { PostProcessors.Clear(); });
+    // 5.
+    step([&] { IniFile->UpdateFile(); });
+    // 6.
+    step([&] { DeleteTempFiles(); });
+    // 7. The log e-mail goes out here once the engine can send mail.
+    step([&] {
+        if (SaveLog) SaveLogFile();
+    });
+    // 8.
+    FLuaState.reset();
+    if (LuaGrabbers == this) LuaGrabbers = nullptr;
+    if (failure) std::rethrow_exception(failure);
+}
+
+TLuaGrabbers::~TLuaGrabbers() {
+    try {
+        Destroy();
+    } catch (const std::exception&) {
+        // Only an owner that did not call Destroy gets here; it chose not to hear of the failure.
+    }
+    if (LuaGrabbers == this) LuaGrabbers = nullptr;
+}

@@ -1,0 +1,208 @@
+// The grab engine: the Lua state, the scripts it runs and the registry of grabbers and post
+// processors they declare, the settings, the log and the shutdown that writes them back.
+#pragma once
+
+#include <lua.hpp>
+
+#include <cstdarg>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/inifile.h"
+#include "listings/linklists.h"
+#include "listings/timezones.h"
+#include "listings/uxmltvrecs.h"
+#include "platform/systime.h"
+
+class TLuaGrabbers;
+
+// Module-wide values, one per process.
+extern std::string BaseDir;       // the program folder, ending in "/"; settable before an engine is created
+extern std::string SettingsDir;   // "settings", or the folder named by a front end's C switch
+extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the script API reaches it
+// The process exit status: 0 from the creation of an engine (and of each grabber record), 2 once a
+// pass of a run has failed.
+extern int32_t ExitStatus;
+
+// Version text of the program, shown by the front ends and written as the generator.
+inline constexpr const char* kTavrinVersion = "3.12.00W";
+
+// ---- script records ---------------------------------------------------------------------------
+
+// What every script declares in its table under Grabbers or PostProcs.
+class TLuaBase {
+public:
+    TLuaBase();
+    virtual ~TLuaBase();
+
+    std::string Name;
+    std::string ID;        // the key of the script's table: its identity in settings, folders, handles
+    std::string Version;
+    std::unique_ptr<TSettingList> Settings;   // declared with Tvrn.AddSetting
+    bool Enabled = false;  // from the settings file
+    std::string Author;
+    std::string InfoURL;
+    int32_t Order = -1;    // position in the run order, from the settings file
+};
+
+class TLuaGrabber : public TLuaBase {
+public:
+    TLuaGrabber();
+    ~TLuaGrabber() override;
+
+    std::unique_ptr<TChanList> AvailableChannels;   // offered and not selected; sorted by channel ID
+    std::unique_ptr<TProgList> Programs;            // collected in the current run
+    std::unique_ptr<TChanList> SelectedChannels;    // the user's choice, in the user's order
+    uint8_t Encoding = 1;  // character set of the grabber's strings: 1 ISO-8859-1, 2 Windows-1252, 3 UTF-8
+    std::string SourceURL;
+    bool NoUserChannels = false;
+};
+
+class TLuaPostProcessor : public TLuaBase {
+public:
+    std::string Grabber;   // the ID of the one grabber whose lists it works on; empty for all
+};
+
+// Script records, owned by the list; sorted by Order.
+class TLuaBaseList : public TLinkList<TLuaBase> {
+public:
+    TLuaBaseList() : TLinkList<TLuaBase>(true) {}
+    void SortByOrder();
+};
+
+class TGrabberList : public TLuaBaseList {
+public:
+    // Exact, case-sensitive comparison of ID.
+    TLuaGrabber* FindByID(const std::string& id) const;
+};
+
+class TPostProcessorList : public TLuaBaseList {};
+
+// ---- the engine -------------------------------------------------------------------------------
+
+// Callbacks to the front end; each may be unset.
+using TLogEvent = std::function<void(const std::string& line)>;
+using TPanicEvent = std::function<void()>;
+using TDownloadStatsEvent =
+    std::function<void(const std::string& speed, const std::string& remaining, const std::string& downloaded)>;
+using TStatusEvent = std::function<void(int32_t line, const std::string& text)>;
+using TProgressEvent = std::function<void(int32_t bar, int32_t value, int32_t mode)>;
+using TGetLogEvent = std::function<std::string()>;
+
+struct TLuaStateCloser {
+    void operator()(lua_State* L) const { lua_close(L); }
+};
+
+class TLuaGrabbers {
+public:
+    // Reads the settings, opens the Lua state, registers the script API, runs the init files and
+    // every script below "scripts/" and builds the registry, calling each script's Init.
+    TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic);
+    // Shuts down when Destroy has not (a failure of that shutdown is then lost: call Destroy).
+    ~TLuaGrabbers();
+    TLuaGrabbers(const TLuaGrabbers&) = delete;
+    TLuaGrabbers& operator=(const TLuaGrabbers&) = delete;
+
+    // The shutdown, once: writes the settings back and to disk, empties "temp/", reports (log
+    // file) and closes the Lua state. Every step runs; the first failure (the settings or the log
+    // file cannot be written) is raised at the end.
+    void Destroy();
+
+    // Passes "HH:MM:SS - text" to OnLog; a debug-only line only when Debug is on.
+    void Log(const std::string& text, bool debugOnly = false);
+    void LogFmt(bool debugOnly, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    // 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high, 5 real-time, anything else normal.
+    void SetPriority(int32_t level);
+
+    // Calls the script's Init / OnShowSettings with its handle in protected mode; a failure is logged.
+    void CallInit(TLuaBase& script);
+    void CallOnShowSettings(TLuaBase& script);
+
+    // The record a script handle points at, when it is one of this engine's scripts.
+    TLuaBase* FindScript(const void* handle) const;
+
+    // The callbacks, each called only when set (an unset OnGetLog gives the empty text).
+    void DoProgress(int32_t bar, int32_t value, int32_t mode);
+    void DoStatus(int32_t line, const std::string& text);
+    void DoDownloadStats(const std::string& speed, const std::string& remaining, const std::string& downloaded);
+    std::string GetLogText();
+
+    // Runs a Lua file; a failure to load or run it is logged (always) with Lua's message, as the
+    // script host of old did through _ALERT. Returns whether it ran.
+    bool RunFile(const std::string& fileName);
+
+    // Writes the log text to LogFile (relative names: the current folder). Raises
+    // std::runtime_error when the file cannot be written.
+    void SaveLogFile();
+
+    lua_State* LuaState() const { return FLuaState.get(); }
+    const std::string& SettingsFileName() const { return IniFile->FileName(); }
+
+    TLogEvent OnLog;
+    TPanicEvent OnPanic;
+    TDownloadStatsEvent OnDownloadStats;
+    TStatusEvent OnStatus;
+    TProgressEvent OnProgress;
+    TGetLogEvent OnGetLog;
+
+    int64_t BytesAtLastSample = 0;
+    int64_t BytesDownloaded = 0;
+    int32_t Downloads = 0;
+    uint32_t LastSampleTick = 0;
+    uint32_t PassStartTick = 0;
+    int32_t PassSeconds = 0;
+    std::unique_ptr<TIniFile> IniFile;
+    int32_t DayLimit = 0;
+    SYSTEMTIME LimitTime{};
+    TGrabberList Grabbers;
+    TPostProcessorList PostProcessors;
+    std::string TimeZoneName;
+    TTimeZone TimeZone{};
+    uint8_t CharSet = 1;
+    std::string OutFile;
+    std::string XMLSort;
+    bool DoXMLSort = false;
+    bool SortRev = false;
+    bool SaveLog = true;
+    std::string LogFile;
+    bool EMailLog = false;
+    bool AttachXML = false;
+    std::string EMailServer;
+    std::string EMailAddress;
+    int32_t MaxRetries = 3;
+    int32_t RetryDelay = 3000;
+    SYSTEMTIME StartTime{};
+    double StartDateTime = 0;   // days since 1899-12-30, the fraction the time of day
+    bool Stop = true;
+    bool Debug = false;
+    bool AllowMail = true;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    std::string WebUsername;
+    std::string WebPassword;
+    // Held here for the HTTP client, which configures itself from them and hands them back.
+    int32_t ConnectTimeout = 10000;
+    int32_t ReadTimeout = 10000;
+    std::string Proxy;
+    int32_t ProxyPort = 0;
+
+private:
+    void ReadSettings();
+    void WriteSettings();
+    void OpenLuaState();
+    void LoadScripts();
+    void BuildGrabberList();
+    void BuildPostProcessorList();
+    void CallScriptFunction(TLuaBase& script, const char* field, const char* failure);
+    void DeleteTempFiles();
+    static int Panic(lua_State* L);
+
+    std::unique_ptr<lua_State, TLuaStateCloser> FLuaState;
+    bool FDestroyed = false;
+};
+
+// Days since 1899-12-30 for a calendar date-time, the time of day as the fraction.
+double DateTimeFromSystemTime(const SYSTEMTIME& t);

@@ -1,0 +1,3 @@
+-- Run by the host before lib/compat-5.1.lua and before every script below scripts/.
+-- The host has already set LUA_PATH, LUA_CPATH and TEMP and registered its functions and the
+-- tables Grabbers and PostProcs; what every script should find besides belongs here.

@@ -1,0 +1,72 @@
+#include "scriptapi/uluafuncs.h"
+
+#include "engine/uluagrabbers.h"
+
+// ---- handles ----------------------------------------------------------------------------------
+
+TLuaBase& ScriptArg(lua_State* L, int index, const Usage& usage) {
+    TLuaBase* record = LuaGrabbers ? LuaGrabbers->FindScript(ReadHandle(L, index)) : nullptr;
+    if (!record) UsageError(L, usage);
+    return *record;
+}
+
+TLuaGrabber& GrabberArg(lua_State* L, int index, const Usage& usage) {
+    TLuaGrabber* grabber = dynamic_cast<TLuaGrabber*>(&ScriptArg(L, index, usage));
+    if (!grabber) UsageError(L, usage);
+    return *grabber;
+}
+
+// ---- globals ----------------------------------------------------------------------------------
+
+static int Print(lua_State* L) {
+    static const Usage usage{"Print", "Print([Message])", 1};
+    CheckArgs(L, usage, {Arg::Any});
+    if (lua_isnil(L, 1)) UsageError(L, usage);
+    if (LuaGrabbers) LuaGrabbers->Log(ReadText(L, 1), false);
+    return 0;
+}
+
+int LuaPrint(lua_State* L) { return Guarded<Print>(L); }
+
+// ---- library tables ---------------------------------------------------------------------------
+
+static const luaL_Reg kMathFunctions[] = {
+    {nullptr, nullptr},
+};
+
+static const luaL_Reg kTvrnFunctions[] = {
+    {nullptr, nullptr},
+};
+
+static const luaL_Reg kUKRTFunctions[] = {
+    {nullptr, nullptr},
+};
+
+static const luaL_Reg kHTTPFunctions[] = {
+    {nullptr, nullptr},
+};
+
+static const luaL_Reg kTimeFunctions[] = {
+    {nullptr, nullptr},
+};
+
+static void OpenLibrary(lua_State* L, const char* name, const luaL_Reg* functions) {
+    luaL_register(L, name, functions);   // extends the table when it exists (math)
+    Pop(L, 1);
+}
+
+void RegisterScriptAPI(lua_State* L) {
+    Register(L, "print", LuaPrint);
+    Register(L, "_ALERT", LuaPrint);
+
+    lua_newtable(L);
+    SetGlobal(L, "Grabbers");
+    lua_newtable(L);
+    SetGlobal(L, "PostProcs");
+
+    OpenLibrary(L, "math", kMathFunctions);
+    OpenLibrary(L, "Tvrn", kTvrnFunctions);
+    OpenLibrary(L, "UK_RT", kUKRTFunctions);
+    OpenLibrary(L, "HTTP", kHTTPFunctions);
+    OpenLibrary(L, "time", kTimeFunctions);
+}
