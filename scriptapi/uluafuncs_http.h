@@ -1,0 +1,66 @@
+// What HTTP.Get, HTTP.Post, HTTP.SetAcptEnc and Tvrn.CleanCache do, without Lua: the per-script
+// file cache, the retry loop and its log lines, the counters. The bindings only read the arguments,
+// call these and push the results.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "scriptapi/httpclient.h"
+
+constexpr int32_t kAnyCacheAge = -1;  // a cached page of any age is fresh
+
+struct TPageRequest {
+    std::string URL;
+    std::optional<std::string> ScriptID;  // the caller's script; none: the cache folder "none"
+    std::string Username, Password;       // empty when the script gave none
+    std::string CacheFile;                // path inside the script's cache folder; empty: no caching
+    int32_t CacheAge = kAnyCacheAge;      // whole days; a cached page younger than this is used
+};
+
+struct TPageResult {
+    std::string Page;     // bytes as received (or as cached), never converted
+    int32_t Status = -1;  // 0 from the cache, else the HTTP status; -1 when every attempt timed out
+};
+
+class THTTPFunctions {
+public:
+    // `baseDir` is the program folder with its trailing separator; `startUnixMs` the engine's start,
+    // from which cache ages count.
+    THTTPFunctions(THTTPClient& client, std::string baseDir, int64_t startUnixMs);
+
+    TPageResult Get(const TPageRequest& request);
+    TPageResult Post(const TPageRequest& request, const std::string& postVars);
+
+    // Deletes every file below the script's cache folder whose cache age is at least maxDays.
+    void CleanCache(const std::optional<std::string>& scriptID, int32_t maxDays);
+
+    // Accept-Encoding of every later request of the engine.
+    void SetAcptEnc(const std::string& encoding) { FClient.AcceptEncoding = encoding; }
+
+    // "<BaseDir>cache/<ID>/", with "none" for no script.
+    std::string CacheFolder(const std::optional<std::string>& scriptID) const;
+
+    // The waits between attempts; tests replace it.
+    std::function<void(uint32_t ms)> Sleep;
+
+private:
+    TPageResult Fetch(const TPageRequest& request, const std::string* postVars);
+    TPageResult Download(const std::string& url, const std::string* postVars);
+    void StoreInCache(const std::string& path, const std::string& page);
+
+    THTTPClient& FClient;
+    std::string FBaseDir;
+    int64_t FStartUnixMs;
+};
+
+// Cache age in whole days of a file last modified at fileUnixMs: the days from then to the
+// engine's start plus 0.1, truncated. A file from after the start is 0 days old.
+int32_t CacheAgeDays(int64_t startUnixMs, int64_t fileUnixMs);
+
+// The path of a script-chosen cache file inside `folder` (which ends in "/"), "\" counting as a
+// separator. None when the name is absolute, holds a NUL byte, names no file, or whose ".." parts
+// would leave the folder: cache names are often built from text found in pages.
+std::optional<std::string> CachePathIn(const std::string& folder, const std::string& cacheFile);
