@@ -1,6 +1,7 @@
 #include "scriptapi/uluafuncs.h"
 
 #include "engine/uluagrabbers.h"
+#include "scriptapi/uluafuncs_tvrn.h"
 
 // ---- handles ----------------------------------------------------------------------------------
 
@@ -31,10 +32,23 @@ int LuaPrint(lua_State* L) { return Guarded<Print>(L); }
 // ---- library tables ---------------------------------------------------------------------------
 
 static const luaL_Reg kMathFunctions[] = {
+    {"band", LuaBand},
     {nullptr, nullptr},
 };
 
 static const luaL_Reg kTvrnFunctions[] = {
+    {"GetSetting", LuaGetSetting},
+    {"AddSetting", LuaAddSetting},
+    {"AddChannel", LuaAddChannel},
+    {"AddUserChannel", LuaAddUserChannel},
+    {"GetChannel", LuaGetChannel},
+    {"ClearChannels", LuaClearChannels},
+    {"AddProgram", LuaAddProgram},
+    {"Sleep", LuaSleep},
+    {"SetStatus", LuaSetStatus},
+    {"GetProgram", LuaGetProgram},
+    {"GetGrabber", LuaGetGrabber},
+    {"SetProgress", LuaSetProgress},
     {nullptr, nullptr},
 };
 
@@ -47,6 +61,8 @@ static const luaL_Reg kHTTPFunctions[] = {
 };
 
 static const luaL_Reg kTimeFunctions[] = {
+    {"GetLocalTime", LuaGetLocalTime},
+    {"GetSystemTime", LuaGetSystemTime},
     {nullptr, nullptr},
 };
 
@@ -58,6 +74,8 @@ static void OpenLibrary(lua_State* L, const char* name, const luaL_Reg* function
 void RegisterScriptAPI(lua_State* L) {
     Register(L, "print", LuaPrint);
     Register(L, "_ALERT", LuaPrint);
+    Register(L, "Win1255ToUTF8", LuaWin1255ToUTF8);
+    Register(L, "hash", LuaHash);
 
     lua_newtable(L);
     SetGlobal(L, "Grabbers");
