@@ -1,0 +1,12 @@
+// TavrinConsole: runs exactly one grab and ends with the process exit status of the run.
+#include <string>
+#include <vector>
+
+#include "console/uconsole.h"
+#include "platform/console.h"
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    platform::Console console;   // standard output
+    return RunTavrinConsole(args, console);
+}

@@ -1,0 +1,265 @@
+#include "console/uconsole.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "engine/inifile.h"
+#include "engine/uluagrabbers.h"
+#include "platform/files.h"
+
+// ---- command line -----------------------------------------------------------------------------
+
+static bool IsSwitch(const std::string& arg, char upper) {
+    return arg.size() >= 2 && arg[0] == '/' && (arg[1] == upper || arg[1] == upper + ('a' - 'A'));
+}
+
+TConsoleOptions ParseCommandLine(const std::vector<std::string>& args, const std::string& baseDir) {
+    TConsoleOptions options;
+    for (const std::string& arg : args) {
+        int32_t value = 0;
+        if (IsSwitch(arg, 'D')) {
+            options.DayLimit = ParseDecimalInt32(arg.substr(2), value) ? value : 0;
+        } else if (IsSwitch(arg, 'C') && arg.size() >= 3) {
+            options.SettingsDir = arg.substr(2);
+            if (!platform::DirectoryExists(baseDir + options.SettingsDir)) options.SettingsDir = "settings";
+        } else if (IsSwitch(arg, 'P') && arg.size() >= 3) {
+            options.Priority = ParseDecimalInt32(arg.substr(2), value) ? value : -1;
+        }
+    }
+    return options;
+}
+
+// ---- the screen -------------------------------------------------------------------------------
+
+// Code page 437 frame characters.
+enum : unsigned char {
+    kDoubleTopLeft = 0xC9, kDoubleHorizontal = 0xCD, kDoubleTopRight = 0xBB, kDoubleVertical = 0xBA,
+    kDoubleBottomLeft = 0xC8, kDoubleBottomRight = 0xBC,
+    kTopLeft = 0xDA, kHorizontal = 0xC4, kTopRight = 0xBF, kVertical = 0xB3, kBottomLeft = 0xC0,
+    kBottomRight = 0xD9, kTeeDown = 0xC2, kTeeUp = 0xC1, kShade = 0xB1,
+};
+
+constexpr int kBarCells = 71;
+constexpr int kLogLines = 7;
+constexpr int kLogWidth = 75;
+constexpr int kStatusWidth = 77;
+constexpr int kSpeedWidth = 24;
+constexpr int kDownloadedWidth = 22;
+constexpr int kRemainingWidth = 27;
+
+static std::string Run(unsigned char c, int n) { return std::string(static_cast<size_t>(n), static_cast<char>(c)); }
+
+static std::string Boxed(const std::string& inside) {
+    return Run(kDoubleVertical, 1) + inside + Run(kDoubleVertical, 1);
+}
+
+std::vector<std::string> ConsoleFrameRows() {
+    const std::string blank77(77, ' ');
+    const std::string barTop = Boxed(Run(kTopLeft, 1) + Run(kHorizontal, kBarCells) + Run(kTopRight, 1) + "    ");
+    const std::string barMid = Boxed(Run(kVertical, 1) + std::string(kBarCells, ' ') + Run(kVertical, 1) + "    ");
+    const std::string barBottom =
+        Boxed(Run(kBottomLeft, 1) + Run(kHorizontal, kBarCells) + Run(kBottomRight, 1) + "    ");
+    const std::string logMid = Boxed(Run(kVertical, 1) + std::string(kLogWidth, ' ') + Run(kVertical, 1));
+    std::vector<std::string> rows;
+    rows.push_back(Run(kDoubleTopLeft, 1) + Run(kDoubleHorizontal, 77) + Run(kDoubleTopRight, 1));
+    rows.push_back(Boxed(blank77));
+    rows.push_back(Boxed(blank77));
+    rows.push_back(barTop);
+    rows.push_back(barMid);
+    rows.push_back(barBottom);
+    rows.push_back(Boxed(blank77));
+    rows.push_back(barTop);
+    rows.push_back(barMid);
+    rows.push_back(barBottom);
+    rows.push_back(Boxed("Log:" + std::string(73, ' ')));
+    rows.push_back(Boxed(Run(kTopLeft, 1) + Run(kHorizontal, kLogWidth) + Run(kTopRight, 1)));
+    for (int i = 0; i < kLogLines; ++i) rows.push_back(logMid);
+    rows.push_back(Boxed(Run(kBottomLeft, 1) + Run(kHorizontal, kLogWidth) + Run(kBottomRight, 1)));
+    rows.push_back(Boxed(Run(kTopLeft, 1) + Run(kHorizontal, kSpeedWidth) + Run(kTeeDown, 1) +
+                         Run(kHorizontal, kDownloadedWidth) + Run(kTeeDown, 1) + Run(kHorizontal, kRemainingWidth) +
+                         Run(kTopRight, 1)));
+    rows.push_back(Boxed(Run(kVertical, 1) + std::string(kSpeedWidth, ' ') + Run(kVertical, 1) +
+                         std::string(kDownloadedWidth, ' ') + Run(kVertical, 1) + std::string(kRemainingWidth, ' ') +
+                         Run(kVertical, 1)));
+    rows.push_back(Boxed(Run(kBottomLeft, 1) + Run(kHorizontal, kSpeedWidth) + Run(kTeeUp, 1) +
+                         Run(kHorizontal, kDownloadedWidth) + Run(kTeeUp, 1) + Run(kHorizontal, kRemainingWidth) +
+                         Run(kBottomRight, 1)));
+    rows.push_back(Run(kDoubleBottomLeft, 1) + Run(kDoubleHorizontal, 77) + Run(kDoubleBottomRight, 1));
+    return rows;
+}
+
+int BarFilledCells(int32_t max, int32_t position) {
+    if (position < 0) position = max;
+    if (max == 0) return 0;
+    // 64 bits: the position may count the bytes of a download.
+    int64_t filled = static_cast<int64_t>(position) * kBarCells / max;
+    if (filled < 0) filled = 0;
+    if (filled > kBarCells) filled = kBarCells;
+    return static_cast<int>(filled);
+}
+
+std::string BarPercentText(int32_t max, int32_t position) {
+    if (position < 0) position = max;
+    if (max == 0) return "0%  ";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3lld%%", static_cast<long long>(static_cast<int64_t>(position) * 100 / max));
+    return text;
+}
+
+// Padded with blanks to at least `pad` characters, then cut to `cut`.
+static std::string PadCut(const std::string& text, size_t pad, size_t cut) {
+    std::string s = text;
+    if (s.size() < pad) s.append(pad - s.size(), ' ');
+    if (s.size() > cut) s.resize(cut);
+    return s;
+}
+
+static std::string Cut(const std::string& text, size_t cut) { return text.size() > cut ? text.substr(0, cut) : text; }
+
+// ---- the program ------------------------------------------------------------------------------
+
+TConsoleGrabber::TConsoleGrabber(const std::vector<std::string>& args, platform::Console& console)
+    : FConsole(console) {
+    FDrawing = false;
+    const TConsoleOptions options = ParseCommandLine(args, BaseDir);
+    SettingsDir = options.SettingsDir;
+    FLog.clear();
+    FEngine = std::make_unique<TLuaGrabbers>([this](const std::string& line) { AddLogLine(line); },
+                                              [this] { LuaPanic(); });
+    try {
+        FEngine->OnProgress = [this](int32_t bar, int32_t value, int32_t mode) { ShowProgress(bar, value, mode); };
+        FEngine->OnStatus = [this](int32_t line, const std::string& text) { ShowStatus(line, text); };
+        FEngine->OnDownloadStats = [this](const std::string& s, const std::string& r, const std::string& d) {
+            ShowDownloadStats(s, r, d);
+        };
+        FEngine->DayLimit = options.DayLimit;
+        FEngine->OnGetLog = [this] { return GetLogText(); };
+        FEngine->SetPriority(options.Priority);
+
+        int width = 0, height = 0;
+        FConsole.GetScreenBufferSize(width, height);
+        FCols = static_cast<int16_t>(width - 1);
+        FRows = static_cast<int16_t>(height);
+        FConsole.FillCharacter(' ', FCols * FRows, 0, 0);
+        DrawFrame();
+        // What the engine logged while it was created was drawn before the screen was cleared.
+        Redraw();
+        // The grab run joins here once the engine has one.
+    } catch (...) {
+        ShutDownAfterError();
+        throw;
+    }
+}
+
+TConsoleGrabber::~TConsoleGrabber() {
+    if (FEngine) ShutDownAfterError();
+}
+
+void TConsoleGrabber::Finish() {
+    if (!FEngine) return;
+    // The engine is freed also when its shutdown fails; the failure then leaves here.
+    struct Release {
+        std::unique_ptr<TLuaGrabbers>& Engine;
+        ~Release() { Engine.reset(); }
+    } release{FEngine};
+    FEngine->Destroy();
+}
+
+void TConsoleGrabber::ShutDownAfterError() noexcept {
+    try {
+        Finish();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "TavrinConsole: %s\n", e.what());
+    }
+}
+
+void TConsoleGrabber::AddLogLine(const std::string& text) {
+    FLog.push_back(text);
+    Redraw();
+}
+
+void TConsoleGrabber::LuaPanic() {
+    FLog.push_back("Lua Panic");
+    Redraw();
+}
+
+void TConsoleGrabber::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
+    if (bar == 1 || bar == 2) {
+        if (mode == 1) FBars[bar - 1].Max = value;
+        else if (mode == 2) FBars[bar - 1].Position = value;
+    }
+    Redraw();
+}
+
+void TConsoleGrabber::ShowStatus(int32_t line, const std::string& text) {
+    if (line >= 1 && line <= 3) FStatus[line - 1] = PadCut(text, 78, std::string::npos);
+    Redraw();
+}
+
+void TConsoleGrabber::ShowDownloadStats(const std::string& speed, const std::string& remaining,
+                                        const std::string& downloaded) {
+    if (!speed.empty()) FSpeedText = PadCut(speed, kSpeedWidth, kSpeedWidth);
+    if (!remaining.empty()) FRemainingText = PadCut(remaining, kRemainingWidth, kRemainingWidth);
+    if (!downloaded.empty()) FDownloadedText = PadCut(downloaded, kDownloadedWidth, kDownloadedWidth);
+}
+
+std::string TConsoleGrabber::GetLogText() const {
+    std::string text;
+    for (const std::string& line : FLog) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+void TConsoleGrabber::DrawFrame() {
+    FConsole.SetCursorPosition(0, 0);
+    for (const std::string& row : ConsoleFrameRows()) FConsole.WriteCp437(row + "\n");
+    FConsole.SetCursorPosition(3, 0);
+    FConsole.Write(std::string(" Tavrin ") + kVersionText + " ");
+}
+
+void TConsoleGrabber::DrawBar(int col, int row, int32_t max, int32_t position) {
+    const int filled = BarFilledCells(max, position);
+    FConsole.FillCharacter(kShade, filled, col, row);
+    FConsole.FillCharacter(' ', kBarCells - filled, col + filled, row);
+    FConsole.SetCursorPosition(col + kBarCells + 1, row);
+    FConsole.Write(BarPercentText(max, position));
+}
+
+void TConsoleGrabber::Redraw() {
+    if (FDrawing) return;
+    FDrawing = true;
+    FConsole.SetCursorPosition(1, 1);
+    FConsole.Write(Cut(FStatus[0], kStatusWidth) + "\n");
+    FConsole.SetCursorPosition(1, 2);
+    FConsole.Write(Cut(FStatus[1], kStatusWidth) + "\n");
+    DrawBar(2, 4, FBars[0].Max, FBars[0].Position);
+    FConsole.SetCursorPosition(1, 6);
+    FConsole.Write(Cut(FStatus[2], kStatusWidth) + "\n");
+    DrawBar(2, 8, FBars[1].Max, FBars[1].Position);
+    const size_t first = FLog.size() > kLogLines ? FLog.size() - kLogLines : 0;
+    for (size_t i = first; i < FLog.size(); ++i) {
+        FConsole.SetCursorPosition(2, 12 + static_cast<int>(i - first));
+        FConsole.Write(PadCut(FLog[i], 78, kLogWidth));
+    }
+    FConsole.SetCursorPosition(2, 21);
+    FConsole.Write(Cut(FSpeedText, kSpeedWidth));
+    FConsole.SetCursorPosition(27, 21);
+    FConsole.Write(Cut(FDownloadedText, kDownloadedWidth));
+    FConsole.SetCursorPosition(50, 21);
+    FConsole.Write(Cut(FRemainingText, kRemainingWidth));
+    FConsole.SetCursorPosition(0, 24);
+    FDrawing = false;
+}
+
+int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& console) {
+    try {
+        TConsoleGrabber grabber(args, console);
+        grabber.Finish();
+        return ExitStatus;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "TavrinConsole: %s\n", e.what());
+        return 1;
+    }
+}
