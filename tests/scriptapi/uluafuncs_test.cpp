@@ -81,6 +81,11 @@ TEST(RegistrationTest, GlobalsAndLibraries) {
         {"print(nil)", "error: Print, incorrect parameter type(s). Usage: \"Print([Message])\""},
         {"print()", "error: Print, 0 parameters found, 1 parameters expected. Usage: \"Print([Message])\""},
         {"_ALERT('alert')", ""},
+        {"return math.band(12, 10)", "8"},
+        {"return math.band(1)",
+         "error: band, 1 parameters found, 2 parameters expected. Usage: \"[res]=math.band([num1],[num2])\""},
+        {"return math.band('x', 1)",
+         "error: band, incorrect parameter type(s). Usage: \"[res]=math.band([num1],[num2])\""},
     };
     for (const Case& c : cases) EXPECT_EQ(RunChunk(L, c.chunk), c.result) << c.chunk;
     EXPECT_EQ(run.Lines, (std::vector<std::string>{"from a script", "alert"}));
