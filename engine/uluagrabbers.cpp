@@ -269,10 +269,23 @@ static void ReadCommonKeys(lua_State* L, TLuaBase& script) {
     script.InfoURL = textOr("InfoURL", "None", "");
 }
 
+// Makes a record reachable through its handle while it is registered, before it joins its list.
+class TPendingScript {
+public:
+    TPendingScript(TLuaBase*& slot, TLuaBase* record) : FSlot(slot) { FSlot = record; }
+    ~TPendingScript() { FSlot = nullptr; }
+    TPendingScript(const TPendingScript&) = delete;
+    TPendingScript& operator=(const TPendingScript&) = delete;
+
+private:
+    TLuaBase*& FSlot;
+};
+
 void TLuaGrabbers::BuildGrabberList() {
     lua_State* L = FLuaState.get();
     for (const std::string& id : RegistryKeys(*this, "Grabbers")) {
         auto grabber = std::make_unique<TLuaGrabber>();
+        TPendingScript pending(FPending, grabber.get());
         grabber->ID = id;
         grabber->Name = id;
         grabber->Version = "Unknown";
@@ -324,6 +337,7 @@ void TLuaGrabbers::BuildPostProcessorList() {
     lua_State* L = FLuaState.get();
     for (const std::string& id : RegistryKeys(*this, "PostProcs")) {
         auto processor = std::make_unique<TLuaPostProcessor>();
+        TPendingScript pending(FPending, processor.get());
         processor->ID = id;
         processor->Name = id;
         processor->Version = "Unknown";
@@ -384,6 +398,7 @@ void TLuaGrabbers::CallOnShowSettings(TLuaBase& script) {
 
 TLuaBase* TLuaGrabbers::FindScript(const void* handle) const {
     if (!handle) return nullptr;
+    if (handle == FPending) return FPending;
     for (const TLuaBase& script : Grabbers)
         if (&script == handle) return const_cast<TLuaBase*>(&script);
     for (const TLuaBase& script : PostProcessors)

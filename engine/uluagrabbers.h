@@ -31,7 +31,8 @@ inline constexpr const char* kTavrinVersion = "3.12.00W";
 
 // ---- script records ---------------------------------------------------------------------------
 
-// What every script declares in its table under Grabbers or PostProcs.
+// What every script declares in its table under Grabbers or PostProcs. A script's handle is the
+// light userdata of its TLuaBase pointer.
 class TLuaBase {
 public:
     TLuaBase();
@@ -121,7 +122,8 @@ public:
     void CallInit(TLuaBase& script);
     void CallOnShowSettings(TLuaBase& script);
 
-    // The record a script handle points at, when it is one of this engine's scripts.
+    // The record a script handle points at, when it is one of this engine's scripts (also the one
+    // being registered, whose Init runs before it joins its list).
     TLuaBase* FindScript(const void* handle) const;
 
     // The callbacks, each called only when set (an unset OnGetLog gives the empty text).
@@ -201,6 +203,7 @@ private:
     static int Panic(lua_State* L);
 
     std::unique_ptr<lua_State, TLuaStateCloser> FLuaState;
+    TLuaBase* FPending = nullptr;   // the record being registered
     bool FDestroyed = false;
 };
 

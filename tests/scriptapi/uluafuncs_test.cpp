@@ -66,6 +66,17 @@ TEST(ScriptHandleTest, OnlyTheEnginesRecordsPass) {
     for (const Case& c : cases) EXPECT_EQ(RunChunk(L, c.chunk), c.result) << c.chunk;
 }
 
+TEST(ScriptHandleTest, UsableWhileInitRuns) {
+    ProgramFolder folder;
+    folder.Script("a.lua",
+                  "Grabbers.g = { Init = function(h) Tvrn.AddSetting(h, 'k', 2, 'd', 'Name') end }\n"
+                  "PostProcs.p = { Init = function(h) Tvrn.AddSetting(h, 'k', 2, 'd', 'Name') end }\n");
+    EngineRun run(folder);
+    EXPECT_EQ(run.Lines, std::vector<std::string>{});
+    EXPECT_EQ(run.Grabber("g")->Settings->Count(), 1);
+    EXPECT_EQ(run.Engine->PostProcessors.FirstItem()->Settings->Count(), 1);
+}
+
 TEST(RegistrationTest, GlobalsAndLibraries) {
     ProgramFolder folder;
     EngineRun run(folder);
