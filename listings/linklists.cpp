@@ -108,8 +108,8 @@ uint32_t TRankIndex::NextPriority() {
     return FSeed;
 }
 
-void TRankIndex::InsertAt(int rank, void* payload) {
-    Node* node = new Node{nullptr, nullptr, payload, 1, NextPriority()};
+void TRankIndex::InsertAt(int rank, void* payload, uint64_t digest) {
+    Node* node = new Node{nullptr, nullptr, payload, digest, 1, NextPriority()};
     FRoot = InsertNode(FRoot, rank, node);
 }
 
@@ -136,6 +136,22 @@ void* TRankIndex::Select(int rank) const {
     return nullptr;
 }
 
+void TRankIndex::SetDigest(int rank, uint64_t digest) {
+    Node* t = FRoot;
+    while (t) {
+        const int ls = SizeOf(t->Left);
+        if (rank < ls) {
+            t = t->Left;
+        } else if (rank > ls) {
+            rank -= ls + 1;
+            t = t->Right;
+        } else {
+            t->Digest = digest;
+            return;
+        }
+    }
+}
+
 void TRankIndex::Clear() {
     FreeTree(FRoot);
     FRoot = nullptr;
@@ -143,19 +159,20 @@ void TRankIndex::Clear() {
 
 // Reuses the nodes with their random priorities and builds the treap of the new sequence in one pass
 // (the right spine kept on a stack, as for a Cartesian tree).
-void TRankIndex::Rebuild(const std::vector<void*>& payloads) {
+void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
     std::vector<Node*> nodes;
-    nodes.reserve(payloads.size());
+    nodes.reserve(entries.size());
     CollectNodes(FRoot, nodes);
-    while (nodes.size() < payloads.size()) nodes.push_back(new Node{nullptr, nullptr, nullptr, 1, NextPriority()});
-    while (nodes.size() > payloads.size()) {
+    while (nodes.size() < entries.size()) nodes.push_back(new Node{nullptr, nullptr, nullptr, 0, 1, NextPriority()});
+    while (nodes.size() > entries.size()) {
         delete nodes.back();
         nodes.pop_back();
     }
     std::vector<Node*> spine;
     for (size_t i = 0; i < nodes.size(); ++i) {
         Node* node = nodes[i];
-        node->Payload = payloads[i];
+        node->Payload = entries[i].Payload;
+        node->Digest = entries[i].Digest;
         node->Right = nullptr;
         Node* lastPopped = nullptr;
         while (!spine.empty() && spine.back()->Priority < node->Priority) {

@@ -31,15 +31,29 @@ namespace linklists_detail {
 
 // An order-statistic tree over the nodes of one chain (an implicit treap: its in-order sequence is the
 // chain's order, ranks count from 0). Positional access and searches over long lists use it instead of
-// walking; it never changes what the list does, only how fast.
+// walking; it never changes what the list does, only how fast. Each node may carry a digest of its
+// item's key, compared before the item itself so that a search touches few items.
 class TRankIndex {
 public:
     struct Node {
         Node* Left;
         Node* Right;
         void* Payload;  // the chain node at this rank
+        uint64_t Digest;
         int Size;
         uint32_t Priority;
+    };
+    struct Entry {
+        void* Payload;
+        uint64_t Digest;
+    };
+    // Outcome of a descent: how many leading nodes were passed on the right, and the nodes just
+    // before and just after that boundary (null at the ends).
+    struct Boundary {
+        int Count = 0;
+        const Node* Before = nullptr;
+        const Node* After = nullptr;
+        TCompareResult AtAfter = crLess;  // the comparison with After
     };
 
     TRankIndex() = default;
@@ -48,32 +62,33 @@ public:
     TRankIndex& operator=(const TRankIndex&) = delete;
 
     int Count() const { return FRoot ? FRoot->Size : 0; }
-    void InsertAt(int rank, void* payload);
+    void InsertAt(int rank, void* payload, uint64_t digest);
     void EraseAt(int rank);
     void* Select(int rank) const;
+    void SetDigest(int rank, uint64_t digest);
     void Clear();
-    // Gives the payloads their ranks anew after the chain was reordered (same number of payloads).
-    void Rebuild(const std::vector<void*>& payloads);
+    // Gives the nodes their ranks anew after the chain was reordered (same number of entries).
+    void Rebuild(const std::vector<Entry>& entries);
 
-    // Counts the leading payloads for which goRight(result of comparing the key with them) holds, by
-    // descending the tree; valid only while the chain is ordered. *boundEqual tells whether the first
-    // payload not counted compared equal.
+    // Descends from the root, comparing the key with nodes (compare(node) gives the result for the
+    // key against that node's item), and counts the leading nodes for which goRight(result) holds;
+    // valid only while the chain is ordered.
     template <class Cmp, class GoRight>
-    int Descend(Cmp compare, GoRight goRight, bool* boundEqual) const {
-        int count = 0;
-        bool equal = false;
+    Boundary Descend(Cmp compare, GoRight goRight) const {
+        Boundary b;
         for (const Node* t = FRoot; t;) {
-            const TCompareResult r = compare(t->Payload);
+            const TCompareResult r = compare(*t);
             if (goRight(r)) {
-                count += (t->Left ? t->Left->Size : 0) + 1;
+                b.Count += (t->Left ? t->Left->Size : 0) + 1;
+                b.Before = t;
                 t = t->Right;
             } else {
-                equal = r == crEqual;
+                b.After = t;
+                b.AtAfter = r;
                 t = t->Left;
             }
         }
-        if (boundEqual) *boundEqual = equal;
-        return count;
+        return b;
     }
 
 private:
@@ -172,6 +187,7 @@ public:
         T* old = FCurrent->Item;
         if (old == item) return;
         FCurrent->Item = item;
+        if (FIndex && FDigest) FIndex->SetDigest(FPosition - 1, DigestOf(item));
         if (FCount > 1) FInOrder = false;
         Dispose(old);
     }
@@ -244,10 +260,15 @@ public:
     virtual void Exchange(int position1, int position2) {
         GetItem(position1);
         TNode* a = FCurrent;
+        const int rankA = FPosition - 1;
         GetItem(position2);
         TNode* b = FCurrent;
         if (!a || !b || a == b) return;
         std::swap(a->Item, b->Item);
+        if (FIndex && FDigest) {
+            FIndex->SetDigest(rankA, DigestOf(a->Item));
+            FIndex->SetDigest(FPosition - 1, DigestOf(b->Item));
+        }
         FInOrder = false;
     }
 
@@ -268,7 +289,13 @@ public:
             FLast = prev;
             FCurrent = FFirst;
             FPosition = 1;
-            if (FIndex) RebuildIndex();
+            if (FIndex) {
+                try {
+                    RebuildIndex();
+                } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
+                    FIndex.reset();
+                }
+            }
         }
         FSorted = true;
         FCompare = compare;
@@ -365,13 +392,15 @@ public:
 protected:
     // Keeps an order-statistic index beside the chain, so that positional access costs O(log n) and a
     // binary search with `searchable` over a list kept in order costs O(log n) node steps instead of
-    // O(n). For long lists; nothing observable changes.
-    void EnableRankIndex(TCompare searchable) {
+    // O(n). For long lists; nothing observable changes. `digest`, when given, maps an item to a number
+    // whose order never contradicts `searchable`: digest(a) < digest(b) only if a orders before b.
+    using TDigest = uint64_t (*)(const T& item);
+    void EnableRankIndex(TCompare searchable, TDigest digest = nullptr) {
         FIndexedCompare = searchable;
-        if (FIndex) return;
+        FDigest = digest;
         FIndex = std::make_unique<linklists_detail::TRankIndex>();
         int rank = 0;
-        for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n);
+        for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n, DigestOf(n->Item));
     }
     // The insertion that follows a BinarySearch for the item: before the node the search left current
     // unless the item is greater; the sorted mark is kept.
@@ -416,7 +445,7 @@ private:
         ++FCount;
         if (FIndex) {
             try {
-                FIndex->InsertAt(FPosition - 1, node);
+                FIndex->InsertAt(FPosition - 1, node, DigestOf(item));
             } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
                 FIndex.reset();
             }
@@ -448,16 +477,26 @@ private:
         }
     }
 
+    uint64_t DigestOf(const T* item) const { return FDigest && item ? FDigest(*item) : 0; }
+
     // The probing loop of BinarySearch over a chain known to be in order: the outcome of comparing the
     // key with the item at a position follows from the number of items below the key and equal to it,
     // so the probes are replayed in integer arithmetic and only the last one is visited.
     TCompareResult IndexedSearch(const T& key) {
-        auto compareAt = [&](void* payload) { return Compare(key, *static_cast<TNode*>(payload)->Item); };
-        bool boundEqual = false;
-        const int below = FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, &boundEqual);
-        const int equal =
-            boundEqual ? FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, nullptr) - below
-                       : 0;
+        using linklists_detail::TRankIndex;
+        const uint64_t keyDigest = DigestOf(&key);
+        auto compareAt = [&](const TRankIndex::Node& node) {
+            if (FDigest && keyDigest != node.Digest) {
+                const TCompareResult r = keyDigest < node.Digest ? crLess : crGreater;
+                return FReverse ? InvertCompare(r) : r;
+            }
+            return Compare(key, *static_cast<TNode*>(node.Payload)->Item);
+        };
+        const TRankIndex::Boundary lower = FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
+        const int below = lower.Count;
+        int equal = 0;
+        if (lower.After && lower.AtAfter == crEqual)
+            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
         while (r != crEqual && hi >= lo) {
@@ -466,15 +505,18 @@ private:
             if (r == crLess) hi = mid - 1;
             else if (r == crGreater) lo = mid + 1;
         }
-        SeekTo(mid);
+        // the last probe is next to the boundary, unless it fell inside a run of equal items
+        const TRankIndex::Node* at = mid == below ? lower.Before : mid == below + 1 ? lower.After : nullptr;
+        FCurrent = static_cast<TNode*>(at ? at->Payload : FIndex->Select(mid - 1));
+        FPosition = mid;
         return r;
     }
 
     void RebuildIndex() {
-        std::vector<void*> nodes;
-        nodes.reserve(FCount);
-        for (TNode* n = FFirst; n; n = n->Next) nodes.push_back(n);
-        FIndex->Rebuild(nodes);
+        std::vector<linklists_detail::TRankIndex::Entry> entries;
+        entries.reserve(FCount);
+        for (TNode* n = FFirst; n; n = n->Next) entries.push_back({n, DigestOf(n->Item)});
+        FIndex->Rebuild(entries);
     }
 
     template <bool Reverse>
@@ -489,11 +531,20 @@ private:
     // them. Ties take the right run.
     template <class Less>
     static TNode* SortRun(TNode*& cursor, int n, const Less& takeLeft) {
-        if (n == 1) {
+        if (n <= 2) {
             TNode* head = cursor;
             cursor = cursor->Next;
             head->Next = nullptr;
-            return head;
+            if (n == 1) return head;
+            TNode* second = cursor;  // a run of two: one merge step
+            cursor = cursor->Next;
+            if (takeLeft(*head->Item, *second->Item)) {
+                head->Next = second;
+                second->Next = nullptr;
+                return head;
+            }
+            second->Next = head;
+            return second;
         }
         TNode* left = SortRun(cursor, n / 2, takeLeft);
         TNode* right = SortRun(cursor, n - n / 2, takeLeft);
@@ -536,6 +587,7 @@ private:
     bool FInOrder = true;
     std::unique_ptr<linklists_detail::TRankIndex> FIndex;
     TCompare FIndexedCompare = nullptr;
+    TDigest FDigest = nullptr;
 };
 
 // A list that owns its items and whose Add appends.

@@ -58,6 +58,18 @@ TCompareResult CompareChannelPositions(const TProgram& a, const TProgram& b) {
     return pa < pb ? crLess : pa > pb ? crGreater : crEqual;
 }
 
+// The first eight bytes of a key, big-endian and padded with zeros: their order never contradicts the
+// order of the whole keys, so searches compare these numbers first and the records only on a tie.
+template <unsigned char (*Map)(unsigned char)>
+uint64_t PrefixDigest(const std::string& key) {
+    uint64_t d = 0;
+    for (size_t i = 0; i < 8; ++i) d = d << 8 | (i < key.size() ? Map(static_cast<unsigned char>(key[i])) : 0);
+    return d;
+}
+unsigned char SameByte(unsigned char c) { return c; }
+uint64_t ProgramIDDigest(const TProgram& p) { return PrefixDigest<FoldAscii>(p.ID); }
+uint64_t ChannelIDDigest(const TChannel& c) { return PrefixDigest<SameByte>(c.ID); }
+
 }  // namespace
 
 TCompareResult CompareProgramID(const TProgram& key, const TProgram& item) {
@@ -121,7 +133,7 @@ std::string DisplayNameOf(const TChannel& channel) {
 TProgList::TProgList() : TLinkList<TProgram>(true) {
     Sort(CompareProgramID, false);
     // A grabber may hand over a hundred thousand programmes with IDs; replacing by ID must not walk.
-    EnableRankIndex(CompareProgramID);
+    EnableRankIndex(CompareProgramID, ProgramIDDigest);
 }
 
 void TProgList::AddProgram(TProgram* program) {
@@ -177,7 +189,7 @@ void TProgList::SortPrograms(const std::string& order, bool reverse, const TChan
 TChanList::TChanList(bool sorted) : TLinkList<TChannel>(true) {
     if (sorted) {
         Sort(CompareChannelID, false);
-        EnableRankIndex(CompareChannelID);
+        EnableRankIndex(CompareChannelID, ChannelIDDigest);
     }
 }
 

@@ -534,15 +534,16 @@ TEST(LinkList, ObjectListAddAppends) {
 // applied to both and every result, error, order, current item and position compared.
 class IndexedList : public List {
 public:
-    IndexedList() : List(true) { EnableRankIndex(ByKey); }
+    explicit IndexedList(TDigest digest) : List(true) { EnableRankIndex(ByKey, digest); }
 };
+uint64_t CoarseDigest(const Item& it) { return static_cast<uint64_t>(it.Key / 8); }  // many ties
 
 TEST(LinkList, RankIndexChangesNothingObservable) {
-    for (uint32_t seed : {1u, 2u, 3u, 4u}) {
+    for (uint32_t seed : {1u, 2u, 3u, 4u, 5u, 6u}) {
         std::mt19937 rng(seed);
         List plain(true);
-        IndexedList indexed;
-        const int keyRange = seed == 4 ? 5 : 300;  // seed 4: many duplicates
+        IndexedList indexed(seed % 2 ? nullptr : CoarseDigest);
+        const int keyRange = seed >= 4 ? 5 + 40 * (seed - 4) : 300;  // seeds 4 to 6: many duplicates
         for (int step = 0; step < 6000; ++step) {
             const int op = static_cast<int>(rng() % 100);
             const int key = static_cast<int>(rng() % keyRange);
