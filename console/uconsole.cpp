@@ -116,6 +116,18 @@ static std::string PadCut(const std::string& text, size_t pad, size_t cut) {
 
 static std::string Cut(const std::string& text, size_t cut) { return text.size() > cut ? text.substr(0, cut) : text; }
 
+// A text as it is put into the screen's cells: control bytes (from web pages, say) would move the
+// cursor or reprogram the terminal, and a line break would tear the frame, so each shows as one
+// cell: a blank for a tab, "?" for the others.
+static std::string ForScreen(std::string text) {
+    for (char& c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b == '\t') c = ' ';
+        else if (b < 0x20 || b == 0x7F) c = '?';
+    }
+    return text;
+}
+
 // ---- the program ------------------------------------------------------------------------------
 
 TConsoleGrabber::TConsoleGrabber(const std::vector<std::string>& args, platform::Console& console)
@@ -231,24 +243,24 @@ void TConsoleGrabber::Redraw() {
     if (FDrawing) return;
     FDrawing = true;
     FConsole.SetCursorPosition(1, 1);
-    FConsole.Write(Cut(FStatus[0], kStatusWidth) + "\n");
+    FConsole.Write(ForScreen(Cut(FStatus[0], kStatusWidth)) + "\n");
     FConsole.SetCursorPosition(1, 2);
-    FConsole.Write(Cut(FStatus[1], kStatusWidth) + "\n");
+    FConsole.Write(ForScreen(Cut(FStatus[1], kStatusWidth)) + "\n");
     DrawBar(2, 4, FBars[0].Max, FBars[0].Position);
     FConsole.SetCursorPosition(1, 6);
-    FConsole.Write(Cut(FStatus[2], kStatusWidth) + "\n");
+    FConsole.Write(ForScreen(Cut(FStatus[2], kStatusWidth)) + "\n");
     DrawBar(2, 8, FBars[1].Max, FBars[1].Position);
     const size_t first = FLog.size() > kLogLines ? FLog.size() - kLogLines : 0;
     for (size_t i = first; i < FLog.size(); ++i) {
         FConsole.SetCursorPosition(2, 12 + static_cast<int>(i - first));
-        FConsole.Write(PadCut(FLog[i], 78, kLogWidth));
+        FConsole.Write(ForScreen(PadCut(FLog[i], 78, kLogWidth)));
     }
     FConsole.SetCursorPosition(2, 21);
-    FConsole.Write(Cut(FSpeedText, kSpeedWidth));
+    FConsole.Write(ForScreen(Cut(FSpeedText, kSpeedWidth)));
     FConsole.SetCursorPosition(27, 21);
-    FConsole.Write(Cut(FDownloadedText, kDownloadedWidth));
+    FConsole.Write(ForScreen(Cut(FDownloadedText, kDownloadedWidth)));
     FConsole.SetCursorPosition(50, 21);
-    FConsole.Write(Cut(FRemainingText, kRemainingWidth));
+    FConsole.Write(ForScreen(Cut(FRemainingText, kRemainingWidth)));
     FConsole.SetCursorPosition(0, 24);
     FDrawing = false;
 }

@@ -309,6 +309,9 @@ TEST(ConsoleScreenTest, StatusBarsAndStatistics) {
          "║│Download Speed: 1 KB/s  │6 MB Downloaded       │00:01:00 Remaining         │║"},
         {[](TConsoleGrabber& g) { g.ShowDownloadStats("Download Speed: 1 KB/s", "", ""); }, 21, 2, 24,
          std::string(24, ' ')},
+        // Control bytes from scripts or pages cannot move the cursor or break the frame.
+        {[](TConsoleGrabber& g) { g.AddLogLine("a\x1b[2J\tb\r\nc\x7f"); }, 12, 0, 13, "║│a?[2J b??c?"},
+        {[](TConsoleGrabber& g) { g.ShowStatus(3, "x\x1b" "7y"); }, 6, 0, 5, "║x?7y"},
     };
     for (const Case& c : cases) {
         ScreenRun run;
