@@ -2,6 +2,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "scriptapi/uluafuncs_tvrn.h"
+#include "scriptapi/uluafuncs_ukrt.h"
 
 // ---- handles ----------------------------------------------------------------------------------
 
@@ -53,6 +54,8 @@ static const luaL_Reg kTvrnFunctions[] = {
 };
 
 static const luaL_Reg kUKRTFunctions[] = {
+    {"ProcessChannels", LuaProcessChannels},
+    {"ProcessPrograms", LuaProcessPrograms},
     {nullptr, nullptr},
 };
 
