@@ -206,18 +206,23 @@ private:
 // ---- the client -----------------------------------------------------------------------------
 
 void THTTPClient::TEasyDeleter::operator()(void* easy) const { curl_easy_cleanup(static_cast<CURL*>(easy)); }
+void THTTPClient::TShareDeleter::operator()(void* share) const { curl_share_cleanup(static_cast<CURLSH*>(share)); }
 void THTTPClient::TMultiDeleter::operator()(void* multi) const { curl_multi_cleanup(static_cast<CURLM*>(multi)); }
 
 THTTPClient::THTTPClient() {
     GlobalInit();
+    FShare.reset(curl_share_init());
     FEasy.reset(curl_easy_init());
     FMulti.reset(curl_multi_init());
-    if (!FEasy || !FMulti) throw std::runtime_error("Cannot create the HTTP client");
+    if (!FShare || !FEasy || !FMulti ||
+        curl_share_setopt(static_cast<CURLSH*>(FShare.get()), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK)
+        throw std::runtime_error("Cannot create the HTTP client");
 }
 
 THTTPClient::~THTTPClient() {
     FMulti.reset();  // closes the connections before the handle that used them goes
     FEasy.reset();
+    FShare.reset();
 }
 
 THTTPResponse THTTPClient::Get(const std::string& url) { return Perform(url, nullptr); }
@@ -236,16 +241,19 @@ void THTTPClient::CloseConnections() {
 
 void THTTPClient::Configure(const std::string& url, const std::string* body, TTransfer& t) {
     CURL* easy = t.Easy;
-    // Start from a clean handle every time: libcurl keeps the authentication method of an earlier
-    // challenge and would otherwise send credentials unasked, even to another host. Cookies and
-    // connections survive the reset.
-    curl_easy_reset(easy);
-
     CURLcode first = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
         const CURLcode code = curl_easy_setopt(easy, option, value);
         if (code != CURLE_OK && first == CURLE_OK) first = code;
     };
+    // Start from a clean handle every time: libcurl keeps the authentication method of an earlier
+    // challenge and would otherwise send credentials unasked, even to another host. Connections
+    // survive the reset in the multi handle, cookies in the share. The cookie file list is dropped
+    // first: the reset would lose it without freeing it.
+    set(CURLOPT_COOKIEFILE, static_cast<const char*>(nullptr));
+    curl_easy_reset(easy);
+    first = CURLE_OK;
+
     set(CURLOPT_URL, url.c_str());
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");  // page links must not reach local files or other services
@@ -259,7 +267,8 @@ void THTTPClient::Configure(const std::string& url, const std::string* body, TTr
     set(CURLOPT_XFERINFOFUNCTION, &XferCallback);
     set(CURLOPT_XFERINFODATA, static_cast<void*>(&t));
     set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_COOKIEFILE, "");  // the cookie engine, with the cookies gathered so far
+    set(CURLOPT_SHARE, FShare.get());  // the cookies gathered so far
+    set(CURLOPT_COOKIEFILE, "");        // and the cookie engine on
     set(CURLOPT_FOLLOWLOCATION, 0L);
     set(CURLOPT_HTTP_CONTENT_DECODING, 0L);
     set(CURLOPT_USERAGENT, UserAgent);

@@ -84,6 +84,9 @@ private:
 
     struct TEasyDeleter { void operator()(void* easy) const; };
     struct TMultiDeleter { void operator()(void* multi) const; };
+    struct TShareDeleter { void operator()(void* share) const; };
+    // The cookie store: kept apart from the easy handle, which is reset before every request.
+    std::unique_ptr<void, TShareDeleter> FShare;
     std::unique_ptr<void, TEasyDeleter> FEasy;    // libcurl handles are plain void pointers
     std::unique_ptr<void, TMultiDeleter> FMulti;  // holds the kept-alive connections
 };

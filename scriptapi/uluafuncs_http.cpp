@@ -1,7 +1,12 @@
 #include "scriptapi/uluafuncs_http.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "platform/files.h"
@@ -13,6 +18,50 @@ namespace {
 constexpr double kMsPerDay = 86400000.0;
 
 bool IsRedirect(int32_t status) { return status == 302 || status == 303 || status == 307; }
+
+std::string Reason(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
+
+// The page goes to a temporary file beside the cache file and is renamed over it, so an
+// interrupted write never leaves a truncated page to be served as fresh. Unlike the settings and
+// the XMLTV file, cache pages are not synced to disk: that costs more than the download itself,
+// and a page lost in a system crash is fetched again (an emptied one reads as absent).
+// Returns the reason of a failure, empty on success.
+std::string WriteCacheFile(const std::string& path, const std::string& page) {
+    static unsigned serial = 0;
+    std::string temp;
+    int fd = -1;
+    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
+        temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return Reason("cannot create a temporary file", errno);
+    }
+    if (fd < 0) return "cannot create a temporary file";
+    const char* p = page.data();
+    size_t left = page.size();
+    while (left > 0) {
+        const ssize_t put = ::write(fd, p, left);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            const int err = put < 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(temp.c_str());
+            return Reason("cannot write", err);
+        }
+        p += put;
+        left -= static_cast<size_t>(put);
+    }
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return Reason("cannot write", err);
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const int err = errno;
+        ::unlink(temp.c_str());
+        return Reason("cannot replace it", err);
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -90,8 +139,9 @@ TPageResult THTTPFunctions::Fetch(const TPageRequest& request, const std::string
             const std::optional<int64_t> modified = platform::FileModifiedMs(*cachePath);
             fresh = modified && CacheAgeDays(FStartUnixMs, *modified) < request.CacheAge;
         }
-        // A cached page that cannot be read is fetched again, as if it were stale.
-        if (fresh && platform::ReadWholeFile(*cachePath, result.Page)) {
+        // A cached page that cannot be read is fetched again, as if it were stale; so is an empty
+        // one, which was never written as such (empty pages are not cached).
+        if (fresh && platform::ReadWholeFile(*cachePath, result.Page) && !result.Page.empty()) {
             result.Status = 0;
             return result;
         }
@@ -150,14 +200,14 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
 }
 
 void THTTPFunctions::StoreInCache(const std::string& path, const std::string& page) {
-    // The page goes to a temporary file that is renamed over the old one, so an interrupted write
-    // never leaves a truncated page to be served as fresh. Failing to cache never fails the call.
+    // Failing to cache never fails the call: the page has been downloaded.
     const size_t slash = path.rfind('/');
     std::string error;
-    if (slash != std::string::npos && !platform::ForceDirectories(path.substr(0, slash)))
+    if (slash != std::string::npos && !platform::DirectoryExists(path.substr(0, slash)) &&
+        !platform::ForceDirectories(path.substr(0, slash)))
         error = "cannot create its folder";
-    else if (!platform::WriteFileSafely(path, page, &error) && error.empty())
-        error = "cannot write it";
+    else
+        error = WriteCacheFile(path, page);
     if (!error.empty()) FClient.Log("Cache file \"" + path + "\" not written: " + error, false);
 }
 

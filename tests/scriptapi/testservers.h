@@ -1,9 +1,8 @@
-// Local servers for the download and mail tests: the Python scripts of tests/servers, started on
-// 127.0.0.1 with a port of the system's choosing and stopped when the test ends.
+// Local servers for the download and mail tests and the download benchmark: the Python scripts of
+// tests/servers, started on 127.0.0.1 with a port of the system's choosing and stopped at the end.
 #pragma once
 
 #include <curl/curl.h>
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <netinet/in.h>

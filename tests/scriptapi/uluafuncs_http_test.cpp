@@ -121,6 +121,7 @@ TEST_F(HTTPFunctionsTest, UsesTheCacheWhileItIsFresh) {
         std::optional<double> HoursBefore;  // age of the cached file; none: no file
         int32_t CacheAge;
         bool Downloads;
+        std::string Cached = "cached page";
     } cases[] = {
         {"any age, very old file", 24 * 1000, kAnyCacheAge, false},
         {"age 0 always downloads", 1, 0, true},
@@ -132,12 +133,13 @@ TEST_F(HTTPFunctionsTest, UsesTheCacheWhileItIsFresh) {
         {"age 1, file from after the start", -5, 1, false},
         {"negative age other than -1", 1, -2, true},
         {"no file", std::nullopt, kAnyCacheAge, true},
+        {"an empty file is no page", 1, kAnyCacheAge, true, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
         FetchRaw(Server->URL("/_reset"));
         std::filesystem::remove_all(Base.Path() + "cache");
-        if (c.HoursBefore) WriteCache("grab", "p.html", "cached page", *c.HoursBefore);
+        if (c.HoursBefore) WriteCache("grab", "p.html", c.Cached, *c.HoursBefore);
         Status.clear();
 
         const TPageResult r = Functions.Get(Request("/text?body=fresh%20page", "p.html", c.CacheAge));
