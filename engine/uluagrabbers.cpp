@@ -33,8 +33,16 @@ TLuaGrabber::TLuaGrabber()
     ExitStatus = 0;
 }
 
-// The user's selection is written to the grabber's channel file here once grabbers keep one.
-TLuaGrabber::~TLuaGrabber() = default;
+// The user's selection is written back when the record goes; a destructor cannot raise, so a file
+// that cannot be written is reported in the run log while the engine is there to take it.
+TLuaGrabber::~TLuaGrabber() {
+    if (ID.empty()) return;
+    try {
+        SaveUserChannels();
+    } catch (const std::exception& e) {
+        if (LuaGrabbers) LuaGrabbers->Log(e.what(), false);
+    }
+}
 
 static TCompareResult CompareOrder(const TLuaBase& key, const TLuaBase& item) {
     if (key.Order < item.Order) return crLess;
@@ -322,7 +330,8 @@ void TLuaGrabbers::BuildGrabberList() {
                grabber->Name.c_str(), grabber->Version.c_str());
         CallInit(*grabber);
         Log("   Loading grabber channels", true);
-        // The channel cache and then the user's selection are loaded here (channel files).
+        grabber->LoadChannelCache();
+        grabber->LoadUserChannels();
         LogFmt(true, "   Found %d channels, %d channels selected",
                grabber->AvailableChannels->Count() + grabber->SelectedChannels->Count(),
                grabber->SelectedChannels->Count());

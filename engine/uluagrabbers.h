@@ -59,7 +59,21 @@ public:
     uint8_t Encoding = 1;  // character set of the grabber's strings: 1 ISO-8859-1, 2 Windows-1252, 3 UTF-8
     std::string SourceURL;
     bool NoUserChannels = false;
+
+    // Channel files, in the grabber's folder of the settings folder ("channels.lua", the cache of
+    // available channels, and "userchannels.txt", the selected IDs); reading falls back to the
+    // default "settings" folder. They work through the engine that exists (LuaGrabbers).
+    void LoadChannelCache();     // rebuilds AvailableChannels by running the cache's GetChans
+    void LoadUserChannels();     // moves the listed channels from AvailableChannels to SelectedChannels
+    void SaveUserChannels();     // raises std::runtime_error when the file cannot be written
+    void SaveChannelCache();     // the same
+    void RefreshChannelList();   // the script's RefreshChannels, then the cache saved, the selection kept
 };
+
+// The folder of a grabber's channel files, ending in "/".
+std::string GrabberFolder(const std::string& grabberID);
+// The content of "channels.lua" for the grabber's ID and channels, lines ended by CR LF.
+std::string ChannelCacheText(const std::string& grabberID, const TChanList& channels);
 
 class TLuaPostProcessor : public TLuaBase {
 public:
@@ -121,6 +135,13 @@ public:
     // Calls the script's Init / OnShowSettings with its handle in protected mode; a failure is logged.
     void CallInit(TLuaBase& script);
     void CallOnShowSettings(TLuaBase& script);
+
+    // One grab run: every enabled grabber's passes, then the post processors', the programmes
+    // combined under XMLTV channel ids, sorted when DoXMLSort is on and written to OutFile; the
+    // channel files are reloaded at the end. Returns the process exit status (ExitStatus).
+    int32_t Grab();
+    // Recomputes the download statistics of the current pass and reports them (OnDownloadStats).
+    void UpdateDownloadStats(int32_t total, int32_t done);
 
     // The record a script handle points at, when it is one of this engine's scripts (also the one
     // being registered, whose Init runs before it joins its list).

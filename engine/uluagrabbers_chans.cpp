@@ -1,0 +1,213 @@
+// A grabber's channel files: "channels.lua", the cache of the channels its source offers, written
+// as a Lua function that adds them again, and "userchannels.txt", the IDs the user selected.
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+
+#include "engine/uluagrabbers.h"
+#include "platform/files.h"
+#include "scriptapi/luahelpers.h"
+#include "util/fileutils.h"
+
+namespace {
+
+const char* const kCacheFile = "channels.lua";
+const char* const kUserFile = "userchannels.txt";
+
+// Where a channel file is read: the grabber's folder, or the default settings folder when the
+// file is missing there and another settings folder is in use. Empty when neither has it.
+std::string FindChannelFile(const std::string& grabberID, const char* name) {
+    const std::string own = GrabberFolder(grabberID) + name;
+    if (platform::FileExists(own)) return own;
+    if (SettingsDir != "settings") {
+        const std::string fallback = BaseDir + "settings/" + grabberID + "/" + name;
+        if (platform::FileExists(fallback)) return fallback;
+    }
+    return {};
+}
+
+void WriteChannelFile(const std::string& grabberID, const char* name, const std::string& content) {
+    const std::string folder = GrabberFolder(grabberID);
+    platform::ForceDirectories(ConvertSlashes(folder));
+    const std::string path = folder + name;
+    std::string error;
+    if (!platform::WriteFileSafely(path, content, &error))
+        throw std::runtime_error("Cannot create file \"" + path + "\". " + error);
+}
+
+// A text between double quotes that Lua 5.0 and 5.1 read back as the same bytes. Texts without
+// quotes, backslashes or control bytes are written as they stand.
+void AppendQuoted(std::string& out, const std::string& text) {
+    out += '"';
+    for (const char c : text) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (b < 0x20 || b == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\%03u", b);   // three digits: a digit after it stays apart
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+std::string NameEntry(const TXMLTVString& name) {
+    std::string entry;
+    if (!name.Lang.empty()) {
+        entry = "{Value=";
+        AppendQuoted(entry, name.Value);
+        entry += ",Lang=";
+        AppendQuoted(entry, name.Lang);
+        entry += "},";
+    } else {
+        AppendQuoted(entry, name.Value);
+        entry += ",";
+    }
+    return entry;
+}
+
+std::string IconEntry(const TXMLTVIcon& icon) {
+    std::string entry = "{Source=";
+    AppendQuoted(entry, icon.Source);
+    entry += ",";
+    if (icon.Width != 0) entry += "Width=" + std::to_string(icon.Width);
+    if (icon.Width != 0 && icon.Height != 0) entry += ",";
+    if (icon.Height != 0) entry += "Height=" + std::to_string(icon.Height);
+    entry += "},";
+    return entry;
+}
+
+// One field of a channel that holds one entry on its own line or several in braces.
+template <class List, class Entry>
+void AppendList(std::string& out, const char* key, const List* list, Entry entry) {
+    if (!list || list->Count() == 0) return;
+    if (list->Count() == 1) {
+        out += std::string("\t\t") + key + "=" + entry(*list->FirstItem()) + "\r\n";
+        return;
+    }
+    out += std::string("\t\t") + key + "={\r\n";
+    for (const auto& item : *list) out += entry(item) + "\r\n";
+    out += "\t\t},\r\n";
+}
+
+}  // namespace
+
+std::string GrabberFolder(const std::string& grabberID) { return BaseDir + SettingsDir + "/" + grabberID + "/"; }
+
+std::string ChannelCacheText(const std::string& grabberID, const TChanList& channels) {
+    std::string out = "function Grabbers." + grabberID + ".GetChans(Grabber)\r\n";
+    for (const TChannel& channel : channels) {
+        out += "\tTvrn.AddChannel(Grabber,{\r\n";
+        out += "\t\tID=";
+        AppendQuoted(out, channel.ID);
+        out += ",\r\n";
+        if (!channel.XML_ID.empty()) {
+            out += "\t\tXML_ID=";
+            AppendQuoted(out, channel.XML_ID);
+            out += ",\r\n";
+        }
+        AppendList(out, "Name", channel.Name.get(), NameEntry);
+        AppendList(out, "Icon", channel.Icon.get(), IconEntry);
+        if (channel.URL && channel.URL->Count() == 1) {
+            out += "\t\tURL=";
+            AppendQuoted(out, *channel.URL->FirstItem());
+            out += "\r\n";
+        } else if (channel.URL && channel.URL->Count() > 1) {
+            out += "\t\tURL={\r\n";
+            for (const std::string& url : *channel.URL) {
+                out += "\t\t";
+                AppendQuoted(out, url);
+                out += ",";
+            }
+            out += "\r\n\t\t},\r\n";
+        }
+        out += "\t\t})\r\n";
+    }
+    out += "end\r\n";
+    return out;
+}
+
+void TLuaGrabber::LoadChannelCache() {
+    AvailableChannels->Clear();
+    TLuaGrabbers* engine = LuaGrabbers;
+    if (!engine || !engine->LuaState()) return;
+    const std::string file = FindChannelFile(ID, kCacheFile);
+    if (file.empty()) return;
+    engine->RunFile(file);
+
+    std::string error;
+    const int status = ProtectedCall(
+        engine->LuaState(),
+        [this](lua_State* L) {
+            if (!GetPath(L, {"Grabbers", ID}) || !lua_istable(L, -1) || !GetField(L, "GetChans")) return;
+            PushHandle(L, this);
+            lua_call(L, 1, 0);
+        },
+        &error);
+    if (status != 0) {
+        // Lua 5.0 numbered the run-time error 1; memory (4) and handler (5) errors kept their codes.
+        engine->LogFmt(false, "Error getting channels: %d", status == LUA_ERRRUN ? 1 : status);
+        engine->Log(error, false);
+    }
+}
+
+void TLuaGrabber::LoadUserChannels() {
+    TLuaGrabbers* engine = LuaGrabbers;
+    const std::string file = FindChannelFile(ID, kUserFile);
+    if (file.empty()) return;
+    std::string content;
+    if (!platform::ReadWholeFile(file, content)) return;
+    SelectedChannels->Clear();
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) end = content.size();
+        std::string id = content.substr(start, end - start);
+        if (!id.empty() && id.back() == '\r') id.pop_back();
+        start = end + 1;
+        if (AvailableChannels->SearchID(id) == crEqual)
+            SelectedChannels->TakeCurrentFrom(*AvailableChannels);
+        else if (engine)
+            engine->LogFmt(false, "Channel id \"%s\" not found", id.c_str());
+    }
+}
+
+void TLuaGrabber::SaveUserChannels() {
+    std::string content;
+    for (const TChannel& channel : *SelectedChannels) content += channel.ID + "\r\n";
+    WriteChannelFile(ID, kUserFile, content);
+}
+
+void TLuaGrabber::SaveChannelCache() { WriteChannelFile(ID, kCacheFile, ChannelCacheText(ID, *AvailableChannels)); }
+
+void TLuaGrabber::RefreshChannelList() {
+    TLuaGrabbers* engine = LuaGrabbers;
+    if (engine && engine->LuaState()) {
+        std::string error;
+        const int status = ProtectedCall(
+            engine->LuaState(),
+            [this](lua_State* L) {
+                if (!GetPath(L, {"Grabbers", ID}) || !lua_istable(L, -1) || !GetField(L, "RefreshChannels")) return;
+                PushHandle(L, this);
+                lua_call(L, 1, 1);
+            },
+            &error);
+        if (status != 0) {
+            engine->Log("Error refreshing channels", false);
+            engine->Log(error, false);
+        }
+    }
+    SaveChannelCache();
+    if (SelectedChannels->Count() == 0) return;
+    auto kept = std::make_unique<TChanList>(false);
+    for (const TChannel& channel : *SelectedChannels) {
+        if (AvailableChannels->FindID(channel.ID)) kept->TakeCurrentFrom(*AvailableChannels);
+        else if (engine) engine->LogFmt(false, "Channel %s no longer exists", DisplayNameOf(channel).c_str());
+    }
+    SelectedChannels = std::move(kept);
+}
