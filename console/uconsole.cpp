@@ -156,7 +156,7 @@ TConsoleGrabber::TConsoleGrabber(const std::vector<std::string>& args, platform:
         DrawFrame();
         // What the engine logged while it was created was drawn before the screen was cleared.
         Redraw();
-        // The grab run joins here once the engine has one.
+        FEngine->Grab();
     } catch (...) {
         ShutDownAfterError();
         throw;
