@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <type_traits>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "listings/codecs.h"
 #include "listings/ubufferedfs.h"
@@ -95,15 +98,15 @@ bool KeepsAmpersand(const Ch* s, std::size_t n, std::size_t i) {
     return false;
 }
 
-// The text that stands for a character needing attention, or nullptr when the character is
+// The text that stands for a character needing attention, or nothing when the character is
 // removed. Characters that need none are not passed here.
-inline const char* Replacement(char32_t u) {
+inline std::string_view Replacement(char32_t u) {
     switch (u) {
     case '\'': case '`': case 0xB4: return "&apos;";
     case '"': case 0x93: case 0x94: return "&quot;";
     case '>': return "&gt;";
     case '<': return "&lt;";
-    default: return nullptr;
+    default: return {};
     }
 }
 
@@ -123,8 +126,8 @@ void EscapeInto(std::u16string& out, std::u16string_view in, int toSet) {
             }  // a lone half is dropped
         } else if (u == 0xFFFE || u == 0xFFFF) {
             // not an XML character
-        } else if (const char* r = Replacement(u)) {
-            for (; *r; ++r) out += char16_t(*r);
+        } else if (const std::string_view r = Replacement(u); !r.empty()) {
+            for (const char c : r) out += char16_t(c);
         } else if (toSet == CharSetWindows1252 && IsUnassigned1252(u)) {
             out += u'?';
         } else {
@@ -146,7 +149,7 @@ struct TByteClasses {
 };
 
 inline bool IsSpecialUnit(char32_t u, int toSet) {
-    return u < 0x20 || Replacement(u) != nullptr || u == '&' || (toSet == CharSetWindows1252 && IsUnassigned1252(u));
+    return u < 0x20 || !Replacement(u).empty() || u == '&' || (toSet == CharSetWindows1252 && IsUnassigned1252(u));
 }
 
 TByteClasses MakeByteClasses(int fromSet, int toSet) {
@@ -169,14 +172,37 @@ TByteClasses MakeByteClasses(int fromSet, int toSet) {
     return t;
 }
 
-const TByteClasses& ByteClasses(int fromSet, int toSet) {
-    static const std::array<std::array<TByteClasses, 3>, 3> tables = [] {
-        std::array<std::array<TByteClasses, 3>, 3> all;
-        for (int f = 1; f <= 3; ++f)
-            for (int t = 1; t <= 3; ++t) all[f - 1][t - 1] = MakeByteClasses(f, t);
-        return all;
-    }();
-    return tables[fromSet - 1][toSet - 1];
+const std::array<std::array<TByteClasses, 3>, 3> AllByteClasses = [] {
+    std::array<std::array<TByteClasses, 3>, 3> all;
+    for (int f = 1; f <= 3; ++f)
+        for (int t = 1; t <= 3; ++t) all[f - 1][t - 1] = MakeByteClasses(f, t);
+    return all;
+}();
+
+inline const TByteClasses& ByteClasses(int fromSet, int toSet) { return AllByteClasses[fromSet - 1][toSet - 1]; }
+
+// The number of leading bytes that are printable ASCII characters escaping leaves alone, looked at
+// sixteen at a time; the caller goes on byte by byte from there.
+inline std::size_t PlainAsciiRun(const unsigned char* p, std::size_t n) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i below = _mm_set1_epi8(0x20);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        __m128i m = _mm_cmplt_epi8(v, below);  // signed: controls and every byte above 0x7F
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('&')));
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('<')));
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+        m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8('`')));
+        if (const int mask = _mm_movemask_epi8(m)) return i + std::size_t(__builtin_ctz(unsigned(mask)));
+    }
+#else
+    (void)p;
+    (void)n;
+#endif
+    return i;
 }
 
 // The class of the UTF-8 lead byte at p[i]: bcSpecial for U+0080..U+00BF characters that escaping
@@ -195,12 +221,62 @@ inline std::uint8_t LeadClass(const unsigned char* p, std::size_t n, std::size_t
     }
 }
 
+// Output targets of the text conversion: a std::string, or memory known to be large enough.
+struct TStringOut {
+    std::string& s;
+    void Put(const char* p, std::size_t n) { s.append(p, n); }
+    void Put(std::string_view v) { s.append(v); }
+    void Put(char c) { s += c; }
+    void PutRepeated(std::size_t n, char c) { s.append(n, c); }
+    void Converted(std::string_view bytes, int fromSet, int toSet) { AppendConvertedCharSet(s, bytes, fromSet, toSet); }
+    void Encoded(std::u16string_view text, int toSet) { AppendEncodedCharSet(s, text, toSet); }
+    std::size_t Mark() const { return s.size(); }
+    void Rollback(std::size_t mark) { s.resize(mark); }
+};
+
+struct TRawOut {
+    char* d;
+    char* const begin;
+    std::string& scratch;  // for the codecs, which append to strings
+    void Put(const char* p, std::size_t n) {
+        std::memcpy(d, p, n);
+        d += n;
+    }
+    void Put(std::string_view v) { Put(v.data(), v.size()); }
+    void Put(char c) { *d++ = c; }
+    void PutRepeated(std::size_t n, char c) {
+        std::memset(d, c, n);
+        d += n;
+    }
+    void Converted(std::string_view bytes, int fromSet, int toSet) {
+        scratch.clear();
+        AppendConvertedCharSet(scratch, bytes, fromSet, toSet);
+        Put(scratch);
+    }
+    void Encoded(std::u16string_view text, int toSet) {
+        scratch.clear();
+        AppendEncodedCharSet(scratch, text, toSet);
+        Put(scratch);
+    }
+    std::size_t Mark() const { return std::size_t(d - begin); }
+    void Rollback(std::size_t mark) { d = begin + mark; }
+};
+
+// No text grows by more than this factor: an escaped character takes at most six bytes ("&quot;"),
+// a converted one at most three per source byte.
+constexpr std::size_t MaxGrowth = 6;
+
 // Converts a run of bytes that a special character follows. In UTF-8 a sequence cut off by that
 // character is not dropped, as at the end of the text, but yields one "?" per byte: its lead byte
 // is bad, and so is every continuation byte behind it. A lead byte is no continuation either, so
 // a sequence it cuts off in turn goes the same way.
-void AppendRun(std::string& out, const unsigned char* p, std::size_t n, int fromSet, int toSet) {
+template <class Out>
+void PutRun(Out& out, const unsigned char* p, std::size_t n, bool ascii, int fromSet, int toSet) {
     if (n == 0) return;
+    if (ascii) {  // the same bytes in every character set
+        out.Put(reinterpret_cast<const char*>(p), n);
+        return;
+    }
     std::size_t keep = n;  // bytes converted as they are; the rest become "?"
     if (fromSet == CharSetUTF8) {
         for (;;) {
@@ -213,16 +289,92 @@ void AppendRun(std::string& out, const unsigned char* p, std::size_t n, int from
             keep = k - 1;
         }
     }
-    AppendConvertedCharSet(out, std::string_view(reinterpret_cast<const char*>(p), keep), fromSet, toSet);
-    out.append(n - keep, '?');
+    out.Converted(std::string_view(reinterpret_cast<const char*>(p), keep), fromSet, toSet);
+    out.PutRepeated(n - keep, '?');
 }
 
-void AppendEscapedSlow(std::string& out, std::string_view bytes, int fromSet, int toSet) {
+template <class Out>
+void PutEscapedSlow(Out& out, std::string_view bytes, int fromSet, int toSet) {
     const std::u16string text = DecodeCharSet(bytes, fromSet);
     std::u16string escaped;
     escaped.reserve(text.size() + 16);
     EscapeInto(escaped, text, toSet);
-    AppendEncodedCharSet(out, escaped, toSet);
+    out.Encoded(escaped, toSet);
+}
+
+inline bool KnownCharSet(int charSet) { return charSet >= 1 && charSet <= 3; }
+
+// The conversion behind AppendXMLText and the writer's texts; both sets are known.
+template <class Out>
+void PutText(Out& out, std::string_view bytes, int fromSet, int toSet, bool escape) {
+    if (!escape) {
+        out.Converted(bytes, fromSet, toSet);
+        return;
+    }
+    // Fast path: the text is converted in runs between the characters escaping changes, which
+    // are handled here byte by byte. Text that may decode to anything unusual takes the slow path.
+    const std::uint8_t* const cls = ByteClasses(fromSet, toSet).c.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    const std::size_t start = out.Mark();
+    std::size_t run = 0, i = 0;
+    unsigned high = 0;  // bit 7 set when the run holds a byte above 0x7F
+    while (i < n) {
+        // most bytes need nothing: skip them in blocks
+        if (n - i >= 16) {
+            i += PlainAsciiRun(p + i, n - i);
+        } else {
+            while (i + 4 <= n && (cls[p[i]] | cls[p[i + 1]] | cls[p[i + 2]] | cls[p[i + 3]]) == bcPlain) {
+                high |= p[i] | p[i + 1] | p[i + 2] | p[i + 3];
+                i += 4;
+            }
+        }
+        if (i == n) break;
+        const unsigned char b = p[i];
+        std::uint8_t c = cls[b];
+        if (c == bcPlain) {
+            high |= b;
+            ++i;
+            continue;
+        }
+        char32_t u;
+        std::size_t len = 1;
+        if (c == bcLead) {
+            c = LeadClass(p, n, i, toSet);
+            if (c == bcPlain) {
+                high |= b;
+                ++i;
+                continue;
+            }
+            u = p[i + 1];
+            len = 2;
+        } else if (b < 0x80 || fromSet == CharSetUTF8) {
+            u = b;
+        } else {
+            u = static_cast<const TCustomSingleByteCodec*>(CodecForCharSet(fromSet))->DecodeByte(b);
+        }
+        if (c == bcHard) {
+            out.Rollback(start);
+            PutEscapedSlow(out, bytes, fromSet, toSet);
+            return;
+        }
+        PutRun(out, p + run, i - run, (high & 0x80) == 0, fromSet, toSet);
+        high = 0;
+        if (u == '&') {
+            out.Put(KeepsAmpersand(p, n, i) ? std::string_view("&") : std::string_view("&amp;"));
+        } else if (const std::string_view r = Replacement(u); !r.empty()) {
+            out.Put(r);
+        } else if (u >= 0x80) {
+            out.Put('?');  // a control Windows-1252 cannot carry
+        }  // other controls are dropped
+        i += len;
+        run = i;
+    }
+    // the end of the text: here a cut-off sequence is dropped
+    if (high & 0x80)
+        out.Converted(std::string_view(bytes.data() + run, n - run), fromSet, toSet);
+    else
+        out.Put(bytes.data() + run, n - run);
 }
 
 }  // namespace
@@ -239,56 +391,9 @@ std::u16string XMLEscape(std::u16string_view text) {
 }
 
 void AppendXMLText(std::string& out, std::string_view bytes, int fromSet, int toSet, bool escape) {
-    if (!CodecForCharSet(fromSet) || !CodecForCharSet(toSet) || bytes.empty()) return;
-    if (!escape) {
-        AppendConvertedCharSet(out, bytes, fromSet, toSet);
-        return;
-    }
-    // Fast path: the text is converted in runs between the characters escaping changes, which
-    // are handled here byte by byte. Text that may decode to anything unusual takes the slow path.
-    const TByteClasses& classes = ByteClasses(fromSet, toSet);
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const std::size_t n = bytes.size();
-    const std::size_t start = out.size();
-    const TCustomSingleByteCodec* single =
-        fromSet == CharSetUTF8 ? nullptr : static_cast<const TCustomSingleByteCodec*>(CodecForCharSet(fromSet));
-    std::size_t run = 0, i = 0;
-    while (i < n) {
-        std::uint8_t c = classes.c[p[i]];
-        if (c == bcPlain) {
-            ++i;
-            continue;
-        }
-        char32_t u;
-        std::size_t len = 1;
-        if (c == bcLead) {
-            c = LeadClass(p, n, i, toSet);
-            if (c == bcPlain) {
-                ++i;
-                continue;
-            }
-            u = p[i + 1];
-            len = 2;
-        } else {
-            u = single ? char32_t(single->DecodeByte(p[i])) : char32_t(p[i]);
-        }
-        if (c == bcHard) {
-            out.resize(start);
-            AppendEscapedSlow(out, bytes, fromSet, toSet);
-            return;
-        }
-        AppendRun(out, p + run, i - run, fromSet, toSet);
-        if (u == '&') {
-            out += KeepsAmpersand(p, n, i) ? "&" : "&amp;";
-        } else if (const char* r = Replacement(u)) {
-            out += r;
-        } else if (u >= 0x80) {
-            out += '?';  // a control Windows-1252 cannot carry
-        }  // other controls are dropped
-        i += len;
-        run = i;
-    }
-    AppendConvertedCharSet(out, std::string_view(bytes.data() + run, n - run), fromSet, toSet);
+    if (!KnownCharSet(fromSet) || !KnownCharSet(toSet) || bytes.empty()) return;
+    TStringOut target{out};
+    PutText(target, bytes, fromSet, toSet, escape);
 }
 
 // ---------------------------------------------------------------------------
@@ -344,21 +449,87 @@ private:
     std::unique_ptr<TBufferedFS> FStream;
 };
 
-// The collected bytes are handed on in pieces of about this size.
-constexpr std::size_t OutChunk = 32768;
+// Lengths of the tag names, so that writing a tag needs no strlen.
+const std::array<std::uint8_t, XMLTVTagCount> TagLengths = [] {
+    std::array<std::uint8_t, XMLTVTagCount> lengths{};
+    for (int t = 0; t < XMLTVTagCount; ++t) lengths[t] = static_cast<std::uint8_t>(std::strlen(XMLTVTagNames[t]));
+    return lengths;
+}();
 
-// Record parts are held by pointer when optional; these see through either form.
-template <class P>
-auto PartOf(const P& p) {
-    if constexpr (requires { p.get(); }) return p.get();
-    else if constexpr (std::is_pointer_v<P>) return p;
-    else return &p;
+inline std::string_view TagName(int tag) { return {XMLTVTagNames[tag], TagLengths[tag]}; }
+
+// The markup of a tag on its line, made once per indentation: "\n    <title" and "\n    </title>".
+// Documents nest four deep; deeper elements are written piece by piece.
+constexpr int TabledLevels = 6;
+struct TTagLines {
+    std::string Open[TabledLevels][XMLTVTagCount];
+    std::string Close[TabledLevels][XMLTVTagCount];
+    TTagLines() {
+        for (int level = 0; level < TabledLevels; ++level)
+            for (int t = 0; t < XMLTVTagCount; ++t) {
+                const std::string line = "\n" + std::string(std::size_t(2 * level), ' ');
+                Open[level][t] = line + "<" + XMLTVTagNames[t];
+                Close[level][t] = line + "</" + XMLTVTagNames[t] + ">";
+            }
+    }
+};
+const TTagLines TagLines;
+
+// The level of an indentation the tables hold, or -1.
+inline int TabledLevel(std::int32_t indent) {
+    return indent >= 0 && indent < 2 * TabledLevels && indent % 2 == 0 ? indent / 2 : -1;
 }
+
+// A number with at least `width` digits, as "%.*d" prints it.
+char* PutNumber(char* d, long long value, int width) {
+    char digits[24];
+    char* end = std::to_chars(digits, digits + sizeof digits, value < 0 ? -value : value).ptr;
+    if (value < 0) *d++ = '-';
+    for (long long k = end - digits; k < width; ++k) *d++ = '0';
+    std::memcpy(d, digits, std::size_t(end - digits));
+    return d + (end - digits);
+}
+
+// Two digits at least, as "%.2d" prints a field of a date.
+inline char* PutDigits2(char* d, unsigned value) {
+    if (value >= 100) return PutNumber(d, value, 2);
+    *d++ = char('0' + value / 10);
+    *d++ = char('0' + value % 10);
+    return d;
+}
+
+// The writer collects its bytes in a buffer of this size and hands them on when it is full. Pieces
+// larger than its 64 KiB buffer go through TBufferedFS without being copied once more.
+constexpr std::size_t BufferSize = 131072;
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // The writer
+
+inline void TXMLTV::Markup(std::string_view Text) {
+    if (Text.size() <= BufferSize - FLen) [[likely]] {
+        std::memcpy(FBuf.get() + FLen, Text.data(), Text.size());
+        FLen += Text.size();
+    } else {
+        MarkupSpill(Text);
+    }
+}
+
+void TXMLTV::MarkupSpill(std::string_view Text) {
+    FlushOut();
+    if (Text.size() > BufferSize) {
+        FStream->Write(Text.data(), Text.size());
+        return;
+    }
+    std::memcpy(FBuf.get(), Text.data(), Text.size());
+    FLen = Text.size();
+}
+
+inline void TXMLTV::Markup(char C) {
+    if (FLen == BufferSize) [[unlikely]] FlushOut();
+    FBuf[FLen++] = C;
+}
 
 TXMLTV::TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet)
     : FOwnedSink(std::make_unique<TFileSink>(FileName)), FStream(FOwnedSink.get()) {
@@ -374,7 +545,8 @@ void TXMLTV::Start(const TTimeZone& TimeZone, int CharSet) {
     FTimeZone = TimeZone;
     // The declaration must name the character set the bytes are in; the settings offer only 1 to 3.
     FCharSet = static_cast<std::uint8_t>(XMLTVCharSetName(CharSet) ? CharSet : CharSetISO8859_1);
-    FOut.reserve(OutChunk + 8192);
+    FBuf = std::make_unique_for_overwrite<char[]>(BufferSize);
+    FTags.reserve(8);
     Markup("<?xml version=\"1.0\" encoding=\"");
     Markup(XMLTVCharSetName(FCharSet));
     Markup("\"?>");
@@ -408,50 +580,63 @@ void TXMLTV::Close() {
 }
 
 void TXMLTV::NewLine() {
-    FOut += '\n';
-    FOut.append(static_cast<std::size_t>(FIndent > 0 ? FIndent : 0), ' ');
+    Markup('\n');
+    for (std::int32_t i = 0; i < FIndent; ++i) Markup(' ');
 }
 
 void TXMLTV::FlushOut() {
-    if (FOut.empty()) return;
-    FStream->Write(FOut.data(), FOut.size());
-    FOut.clear();
-}
-
-void TXMLTV::Pending() {
-    if (FOut.size() >= OutChunk) FlushOut();
+    if (FLen == 0) return;
+    FStream->Write(FBuf.get(), FLen);
+    FLen = 0;
 }
 
 void TXMLTV::WriteText(std::string_view Text, int CharSet, bool Escape) {
-    AppendXMLText(FOut, Text, CharSet, FCharSet, Escape);
+    if (!KnownCharSet(CharSet) || Text.empty()) return;
+    const std::size_t worst = MaxGrowth * Text.size();
+    if (worst <= BufferSize) {
+        // converted straight into the buffer, which has room for the longest possible result
+        if (worst > BufferSize - FLen) FlushOut();
+        TRawOut out{FBuf.get() + FLen, FBuf.get() + FLen, FConv};
+        PutText(out, Text, CharSet, FCharSet, Escape);
+        FLen += out.Mark();
+    } else {
+        FLarge.clear();
+        TStringOut out{FLarge};
+        PutText(out, Text, CharSet, FCharSet, Escape);
+        Markup(FLarge);
+    }
 }
 
 void TXMLTV::OpenTagStart(TXMLTVTag Tag) {
     FTags.push_back(Tag);
-    NewLine();
-    FOut += '<';
-    Markup(XMLTVTagNames[Tag]);
+    if (const int level = TabledLevel(FIndent); level >= 0) {
+        Markup(TagLines.Open[level][Tag]);
+    } else {
+        NewLine();
+        Markup('<');
+        Markup(TagName(Tag));
+    }
     FLastOpenDepth = static_cast<std::int32_t>(FTags.size());
     FIndent += 2;
 }
 
 void TXMLTV::OpenTag(TXMLTVTag Tag) {
     OpenTagStart(Tag);
-    FOut += '>';
+    Markup('>');
 }
 
 void TXMLTV::WriteAttribute(std::string_view Name, std::string_view Value, int CharSet) {
     // Name, equals sign and quotes are taken in the value's character set too, so an attribute
     // of a record with an unknown character set vanishes whole rather than being left empty.
     if (!XMLTVCharSetName(CharSet)) return;
-    FOut += ' ';
-    AppendXMLText(FOut, Name, CharSet, FCharSet, false);
+    Markup(' ');
+    Markup(Name);  // our own ASCII names, the same bytes in every character set
     Markup("=\"");
-    AppendXMLText(FOut, Value, CharSet, FCharSet, true);
-    FOut += '"';
+    WriteText(Value, CharSet, true);
+    Markup('"');
 }
 
-void TXMLTV::EndOpenTag() { FOut += '>'; }
+void TXMLTV::EndOpenTag() { Markup('>'); }
 
 void TXMLTV::EndEmptyTag() {
     if (FTags.empty()) throw EXMLTVException("Can't close tag, no tags are open");
@@ -461,21 +646,30 @@ void TXMLTV::EndEmptyTag() {
 }
 
 void TXMLTV::WriteEmptyTag(TXMLTVTag Tag) {
-    NewLine();
-    FOut += '<';
-    Markup(XMLTVTagNames[Tag]);
+    if (const int level = TabledLevel(FIndent); level >= 0) {
+        Markup(TagLines.Open[level][Tag]);
+    } else {
+        NewLine();
+        Markup('<');
+        Markup(TagName(Tag));
+    }
     Markup("/>");
 }
 
 void TXMLTV::CloseTag() {
     if (FTags.empty()) throw EXMLTVException("Can't close tag, no tags are open");
     FIndent -= 2;
-    if (static_cast<std::int32_t>(FTags.size()) != FLastOpenDepth) NewLine();  // children were opened inside
     const std::uint8_t tag = FTags.back();
+    const std::string& line = TagLines.Close[0][tag];  // "\n</tag>"
+    if (static_cast<std::int32_t>(FTags.size()) == FLastOpenDepth) {
+        Markup(std::string_view(line).substr(1));  // no children: on the line of the start tag
+    } else if (const int level = TabledLevel(FIndent); level >= 0) {
+        Markup(TagLines.Close[level][tag]);
+    } else {
+        NewLine();
+        Markup(std::string_view(line).substr(1));
+    }
     FTags.pop_back();
-    Markup("</");
-    Markup(XMLTVTagNames[tag]);
-    FOut += '>';
 }
 
 void TXMLTV::CloseTo(TXMLTVTag Tag) {
@@ -500,7 +694,6 @@ void TXMLTV::WriteTV(const std::string& Date, const std::string& SourceInfoURL, 
     for (const auto& [name, value] : attributes)
         if (!value->empty()) WriteAttribute(name, *value, FCharSet);
     EndOpenTag();
-    Pending();
 }
 
 void TXMLTV::WriteChannel(const TChannel& Channel) {
@@ -510,15 +703,42 @@ void TXMLTV::WriteChannel(const TChannel& Channel) {
     OpenTagStart(xtChannel);
     WriteAttribute("id", Channel.XML_ID, E);
     EndOpenTag();
-    WriteTextElements(PartOf(Channel.Name), xtDisplayName, E);
-    WriteIcons(PartOf(Channel.Icon), E);
-    WritePlainElements(PartOf(Channel.URL), xtURL, E);
+    WriteTextElements(Channel.Name.get(), xtDisplayName, E);
+    WriteIcons(Channel.Icon.get(), E);
+    WritePlainElements(Channel.URL.get(), xtURL, E);
     CloseTag();
-    Pending();
 }
 
+// The attribute with FormatXMLTVTime's text, made without a format string: two per programme.
 void TXMLTV::WriteTime(std::string_view Name, const SYSTEMTIME& Time, int E) {
-    WriteAttribute(Name, FormatXMLTVTime(Time, FTimeZone), E);
+    if (!KnownCharSet(E)) return;
+    // A programme's stop is mostly the next one's start, and programmes on different channels
+    // share their starts: the last few texts are kept.
+    TTimeText* slot = nullptr;
+    for (TTimeText& cached : FTimeTexts)
+        if (cached.Valid && std::memcmp(&cached.Time, &Time, sizeof Time) == 0) {
+            slot = &cached;
+            break;
+        }
+    if (!slot) {
+        slot = &FTimeTexts[FNextTimeText];
+        FNextTimeText = (FNextTimeText + 1) % FTimeTexts.size();
+        const SYSTEMTIME t = ToZone(Time, FTimeZone, FOffset);
+        char* d = PutNumber(slot->Text, t.wYear, 4);
+        for (const std::uint16_t v : {t.wMonth, t.wDay, t.wHour, t.wMinute}) d = PutDigits2(d, v);
+        std::memcpy(d, "00 ", 3);
+        d += 3;
+        slot->Length = std::size_t(d - slot->Text);
+        slot->Offset = FOffset;
+        slot->Time = Time;
+        slot->Valid = true;
+    }
+    Markup(' ');
+    Markup(Name);
+    Markup("=\"");
+    Markup(std::string_view(slot->Text, slot->Length));  // digits and a space: the same in any set
+    WriteText(slot->Offset, E, true);
+    Markup('"');
 }
 
 void TXMLTV::WriteProgramme(const TProgram& P) {
@@ -536,43 +756,41 @@ void TXMLTV::WriteProgramme(const TProgram& P) {
     if (!P.Clump.empty()) WriteAttribute("clumpidx", P.Clump, E);
     EndOpenTag();
 
-    WriteTextElements(PartOf(P.Title), xtTitle, E);
-    WriteTextElements(PartOf(P.Sub_Title), xtSubTitle, E);
-    WriteTextElements(PartOf(P.Description), xtDesc, E);
-    WriteCredits(PartOf(P.Credits), E);
+    WriteTextElements(P.Title.get(), xtTitle, E);
+    WriteTextElements(P.Sub_Title.get(), xtSubTitle, E);
+    WriteTextElements(P.Description.get(), xtDesc, E);
+    WriteCredits(P.Credits.get(), E);
     WritePlainElement(P.Date, xtDate, E);
-    WriteTextElements(PartOf(P.Category), xtCategory, E);
-    WriteTextElement(PartOf(P.Lang), xtLanguage, E);
-    WriteTextElement(PartOf(P.OriginalLang), xtOrigLanguage, E);
+    WriteTextElements(P.Category.get(), xtCategory, E);
+    WriteTextElement(P.Lang.get(), xtLanguage, E);
+    WriteTextElement(P.OriginalLang.get(), xtOrigLanguage, E);
     if (P.Length != 0) {
         OpenTagStart(xtLength);
         // Producers always set a unit with a length; should one be missing, the attribute is left
         // out rather than a name made up
         if (P.Units >= 1 && P.Units <= 3) WriteAttribute("units", UnitNames[P.Units - 1], E);
         EndOpenTag();
-        char digits[16];
-        const auto end = std::to_chars(digits, digits + sizeof digits, P.Length).ptr;
-        WriteText(std::string_view(digits, std::size_t(end - digits)), FCharSet, false);
+        char digits[24];
+        WriteText(std::string_view(digits, std::size_t(PutNumber(digits, P.Length, 1) - digits)), FCharSet, false);
         CloseTag();
     }
-    WriteIcons(PartOf(P.Icon), E);
-    WritePlainElements(PartOf(P.URL), xtURL, E);
-    WriteTextElements(PartOf(P.Country), xtCountry, E);
-    if (const auto* episodes = PartOf(P.Episode))
+    WriteIcons(P.Icon.get(), E);
+    WritePlainElements(P.URL.get(), xtURL, E);
+    WriteTextElements(P.Country.get(), xtCountry, E);
+    if (const auto* episodes = P.Episode.get())
         for (const TEpisode& episode : *episodes) WriteEpisode(episode, E);
-    WriteVideo(PartOf(P.Video), E);
-    WriteAudio(PartOf(P.Audio), E);
-    WritePreviouslyShown(PartOf(P.PreviouslyShown), E);
-    WriteTextElement(PartOf(P.Premiere), xtPremiere, E);
-    WriteTextElement(PartOf(P.LastChance), xtLastChance, E);
+    WriteVideo(P.Video.get(), E);
+    WriteAudio(P.Audio.get(), E);
+    WritePreviouslyShown(P.PreviouslyShown.get(), E);
+    WriteTextElement(P.Premiere.get(), xtPremiere, E);
+    WriteTextElement(P.LastChance.get(), xtLastChance, E);
     if (P.New) WriteEmptyTag(xtNew);
-    if (const auto* subtitles = PartOf(P.Subtitles))
+    if (const auto* subtitles = P.Subtitles.get())
         for (const TXMLTVSubtitles& item : *subtitles) WriteSubtitles(item, E);
-    if (const auto* ratings = PartOf(P.Rating))
+    if (const auto* ratings = P.Rating.get())
         for (const TXMLTVRating& item : *ratings) WriteRating(item, E);
-    WriteStarRating(PartOf(P.StarRating), E);
+    WriteStarRating(P.StarRating.get(), E);
     CloseTag();
-    Pending();
 }
 
 // ---- element writers
@@ -609,8 +827,7 @@ void TXMLTV::WritePlainElements(const TStringList* List, TXMLTVTag Tag, int E) {
 
 void TXMLTV::WriteNumberAttribute(std::string_view Name, long long Value, int E) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, Value).ptr;
-    WriteAttribute(Name, std::string_view(digits, std::size_t(end - digits)), E);
+    WriteAttribute(Name, std::string_view(digits, std::size_t(PutNumber(digits, Value, 1) - digits)), E);
 }
 
 void TXMLTV::WriteIcon(const TXMLTVIcon& Icon, int E) {
@@ -643,15 +860,15 @@ void TXMLTV::WriteActor(const TCastMember& Member, int E) {
 void TXMLTV::WriteCredits(const TXMLTVCredits* Credits, int E) {
     if (!Credits) return;
     OpenTag(xtCredits);
-    WritePlainElements(PartOf(Credits->Director), xtDirector, E);
-    if (const auto* cast = PartOf(Credits->Actor))
+    WritePlainElements(Credits->Director.get(), xtDirector, E);
+    if (const auto* cast = Credits->Actor.get())
         for (const TCastMember& member : *cast) WriteActor(member, E);
-    WritePlainElements(PartOf(Credits->Writer), xtWriter, E);
-    WritePlainElements(PartOf(Credits->Adapter), xtAdapter, E);
-    WritePlainElements(PartOf(Credits->Producer), xtProducer, E);
-    WritePlainElements(PartOf(Credits->Presenter), xtPresenter, E);
-    WritePlainElements(PartOf(Credits->Commentator), xtCommentator, E);
-    WritePlainElements(PartOf(Credits->Guest), xtGuest, E);
+    WritePlainElements(Credits->Writer.get(), xtWriter, E);
+    WritePlainElements(Credits->Adapter.get(), xtAdapter, E);
+    WritePlainElements(Credits->Producer.get(), xtProducer, E);
+    WritePlainElements(Credits->Presenter.get(), xtPresenter, E);
+    WritePlainElements(Credits->Commentator.get(), xtCommentator, E);
+    WritePlainElements(Credits->Guest.get(), xtGuest, E);
     CloseTag();
 }
 
@@ -692,7 +909,7 @@ void TXMLTV::WriteSubtitles(const TXMLTVSubtitles& Subtitles, int E) {
     // a script may give no type (0); only the two known types have a name
     if (Subtitles.Type >= 1 && Subtitles.Type <= 2) WriteAttribute("type", SubtitleTypeNames[Subtitles.Type - 1], E);
     EndOpenTag();
-    WriteTextElement(PartOf(Subtitles.Lang), xtLanguage, E);
+    WriteTextElement(Subtitles.Lang.get(), xtLanguage, E);
     CloseTag();
 }
 
@@ -705,7 +922,7 @@ void TXMLTV::WriteRating(const TXMLTVRating& Rating, int E) {
         OpenTag(xtRating);
     }
     WritePlainElement(Rating.Value, xtValue, E);
-    WriteIcons(PartOf(Rating.Icon), E);
+    WriteIcons(Rating.Icon.get(), E);
     CloseTag();
 }
 
@@ -721,8 +938,10 @@ void TXMLTV::WriteStarRating(const TXMLTVStarRating* Rating, int E) {
     if (!Rating) return;
     OpenTag(xtStarRating);
     char text[32];
-    const int n = std::snprintf(text, sizeof text, "%d/%d", int(Rating->Number), int(Rating->OutOf));
-    WritePlainElement(std::string_view(text, std::size_t(n)), xtValue, E);
-    WriteIcons(PartOf(Rating->Icon), E);
+    char* d = PutNumber(text, Rating->Number, 1);
+    *d++ = '/';
+    d = PutNumber(d, Rating->OutOf, 1);
+    WritePlainElement(std::string_view(text, std::size_t(d - text)), xtValue, E);
+    WriteIcons(Rating->Icon.get(), E);
     CloseTag();
 }

@@ -6,6 +6,7 @@
 // line of its text unless a child element was opened inside it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -108,9 +109,10 @@ public:
 
 private:
     void Start(const TTimeZone& TimeZone, int CharSet);
-    void Markup(std::string_view Text) { FOut.append(Text); }
+    void Markup(std::string_view Text);
+    void Markup(char C);
+    void MarkupSpill(std::string_view Text);  // Markup when the buffer is too full
     void NewLine();
-    void Pending();  // hands the collected bytes to the sink once there are enough of them
     void FlushOut();
     void CloseTo(TXMLTVTag Tag);
 
@@ -135,8 +137,21 @@ private:
 
     std::unique_ptr<TXMLTVSink> FOwnedSink;  // the file, when the writer made its own sink
     TXMLTVSink* FStream = nullptr;
-    std::string FOut;                        // bytes not yet handed to FStream
-    std::string FScratch;
+    std::unique_ptr<char[]> FBuf;            // bytes not yet handed to FStream
+    std::size_t FLen = 0;
+    std::string FScratch;                    // a text put together before it is written
+    std::string FConv;                       // the codecs' output on its way into FBuf
+    std::string FLarge;                      // a text too long to convert straight into FBuf
+    std::string FOffset;
+    struct TTimeText {  // a programme time as written, without its offset
+        SYSTEMTIME Time;
+        bool Valid = false;
+        std::size_t Length = 0;
+        char Text[32];
+        std::string Offset;
+    };
+    std::array<TTimeText, 4> FTimeTexts;
+    std::size_t FNextTimeText = 0;
     std::int32_t FIndent = 0;
     // The open tags, innermost last. Never deeper than four, so a small array serves better than
     // a linked stack with a node per element.

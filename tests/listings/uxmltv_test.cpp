@@ -387,6 +387,21 @@ TEST(XMLTVWriter, TagBuildingBlocks) {
     EXPECT_TRUE(WellFormed(sink.Data));
 }
 
+TEST(XMLTVWriter, DeepNestingKeepsTheLayout) {
+    TStringSink sink;
+    {
+        TXMLTV w(sink, TestZone(), 3);
+        for (int depth = 0; depth < 9; ++depth) w.OpenTag(xtValue);
+        w.WriteText("x", 3, true);
+        w.WriteEmptyTag(xtNew);
+    }
+    std::string expected = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    for (int depth = 0; depth < 9; ++depth) expected += "\n" + std::string(std::size_t(2 * depth), ' ') + "<value>";
+    expected += "x\n" + std::string(18, ' ') + "<new/></value>";
+    for (int depth = 7; depth >= 0; --depth) expected += "\n" + std::string(std::size_t(2 * depth), ' ') + "</value>";
+    EXPECT_EQ(sink.Data, expected);
+}
+
 TEST(XMLTVWriter, Errors) {
     struct Case {
         const char* name;
