@@ -52,6 +52,10 @@ void PushKeyTable(lua_State* L) {
     lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
+// Stack slots a conversion may use at its deepest (a rating's icon list inside a rating array, with
+// the key table, the keys and the values on the way down), with room to spare.
+constexpr int kStackNeeded = 24;
+
 // The error Lua itself raises for indexing a value that is not a table (strings included: a script
 // written for the old string type could not index them either).
 [[noreturn]] void RaiseIndexError(lua_State* L) {
@@ -67,6 +71,7 @@ void PushKeyTable(lua_State* L) {
 class TReader {
 public:
     TReader(lua_State* L, const TRecordLog& log) : L(L), FLog(log) {
+        luaL_checkstack(L, kStackNeeded, "reading a record");
         PushKeyTable(L);
         lua_insert(L, -2);
         FKeys = lua_gettop(L) - 1;
@@ -529,6 +534,7 @@ private:
 class TWriter {
 public:
     explicit TWriter(lua_State* L) : L(L) {
+        luaL_checkstack(L, kStackNeeded, "writing a record");
         PushKeyTable(L);
         FKeys = lua_gettop(L);
     }
