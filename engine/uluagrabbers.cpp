@@ -89,6 +89,7 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
         // 2. and 3.
         IniFile = std::make_unique<TIniFile>(BaseDir + SettingsDir + "/tavrin.ini");
         ReadSettings();
+        CreateHTTPClient();
         // 4.
         if (onLog) OnLog = std::move(onLog);
         if (onPanic) OnPanic = std::move(onPanic);
@@ -501,6 +502,10 @@ void TLuaGrabbers::Destroy() {
     };
     // 1. and 2.
     step([&] { WriteSettings(); });
+    step([&] {
+        HTTPFunctions.reset();
+        HTTPClient.reset();
+    });
     // 3. and 4.: the order written is the position in the sorted list, counted from 1.
     step([&] {
         int position = 0;
@@ -522,7 +527,10 @@ void TLuaGrabbers::Destroy() {
     step([&] { IniFile->UpdateFile(); });
     // 6.
     step([&] { DeleteTempFiles(); });
-    // 7. The log e-mail goes out here once the engine can send mail.
+    // 7. The mail first: the log file then holds its lines too.
+    step([&] {
+        if (EMailLog && AllowMail) SendLogMail();
+    });
     step([&] {
         if (SaveLog) SaveLogFile();
     });

@@ -15,6 +15,8 @@
 #include "listings/timezones.h"
 #include "listings/uxmltvrecs.h"
 #include "platform/systime.h"
+#include "scriptapi/httpclient.h"
+#include "scriptapi/uluafuncs_http.h"
 
 class TLuaGrabbers;
 
@@ -161,6 +163,14 @@ public:
     // std::runtime_error when the file cannot be written.
     void SaveLogFile();
 
+    // Before each request: the "Connection" fields, the call's credentials and the counters go to
+    // the client, so the settings dialog's changes apply from the next request on; after it the
+    // counters come back to BytesDownloaded and Downloads.
+    void ApplyConnectionSettings();
+    void TakeDownloadCounters();
+    // Mails the log text (OnGetLog) to EMailAddress through EMailServer; a failure is logged only.
+    void SendLogMail();
+
     lua_State* LuaState() const { return FLuaState.get(); }
     const std::string& SettingsFileName() const { return IniFile->FileName(); }
 
@@ -211,8 +221,14 @@ public:
     int32_t ReadTimeout = 10000;
     std::string Proxy;
     int32_t ProxyPort = 0;
+    // The one HTTP client and the page functions over it (cache, retries), from creation until
+    // the shutdown frees them.
+    std::unique_ptr<THTTPClient> HTTPClient;
+    std::unique_ptr<THTTPFunctions> HTTPFunctions;
+    int32_t MailPort = 25;   // the standard SMTP port; tests point it at their own sink
 
 private:
+    void CreateHTTPClient();
     void ReadSettings();
     void WriteSettings();
     void OpenLuaState();

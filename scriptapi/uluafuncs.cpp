@@ -1,6 +1,7 @@
 #include "scriptapi/uluafuncs.h"
 
 #include "engine/uluagrabbers.h"
+#include "scriptapi/uluafuncs_httpbind.h"
 #include "scriptapi/uluafuncs_tvrn.h"
 #include "scriptapi/uluafuncs_ukrt.h"
 
@@ -38,6 +39,8 @@ static const luaL_Reg kMathFunctions[] = {
 };
 
 static const luaL_Reg kTvrnFunctions[] = {
+    {"Get", LuaHTTPGet},
+    {"Post", LuaHTTPPost},
     {"GetSetting", LuaGetSetting},
     {"AddSetting", LuaAddSetting},
     {"AddChannel", LuaAddChannel},
@@ -47,6 +50,7 @@ static const luaL_Reg kTvrnFunctions[] = {
     {"AddProgram", LuaAddProgram},
     {"Sleep", LuaSleep},
     {"SetStatus", LuaSetStatus},
+    {"CleanCache", LuaCleanCache},
     {"GetProgram", LuaGetProgram},
     {"GetGrabber", LuaGetGrabber},
     {"SetProgress", LuaSetProgress},
@@ -60,6 +64,9 @@ static const luaL_Reg kUKRTFunctions[] = {
 };
 
 static const luaL_Reg kHTTPFunctions[] = {
+    {"Get", LuaHTTPGet},
+    {"Post", LuaHTTPPost},
+    {"SetAcptEnc", LuaSetAcptEnc},
     {nullptr, nullptr},
 };
 
