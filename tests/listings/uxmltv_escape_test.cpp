@@ -26,25 +26,18 @@ TEST(XMLEscape, Cases) {
         {"predefined entities stay", u"&amp;&lt;&gt;&quot;&apos;", u"&amp;&lt;&gt;&quot;&apos;"},
         {"decimal reference stays", u"&#8364; 5", u"&#8364; 5"},
         {"reference to a tab stays", u"&#9;", u"&#9;"},
-        {"hex reference stays", u"&#x41;&#xe9;", u"&#x41;&#xe9;"},
         {"six characters are too many", u"&#128512;", u"&amp;#128512;"},
         {"six characters of hex", u"&#x20AC;", u"&amp;#x20AC;"},
         {"html entity", u"a&nbsp;b", u"a&amp;nbsp;b"},
-        {"long html entity", u"&eacute;", u"&amp;eacute;"},
         {"entity names are case-sensitive", u"&AMP;", u"&amp;AMP;"},
         {"reference to a forbidden control", u"&#1;", u"&amp;#1;"},
-        {"reference to nul", u"&#0;", u"&amp;#0;"},
         {"hex reference to a forbidden control", u"&#x1F;", u"&amp;#x1F;"},
         {"upper-case x is no hex reference", u"&#X41;", u"&amp;#X41;"},
         {"empty reference", u"&;", u"&amp;;"},
-        {"number sign alone", u"&#;", u"&amp;#;"},
-        {"hex without digits", u"&#x;", u"&amp;#x;"},
         {"number sign inside a name", u"&a#b;", u"&amp;a#b;"},
-        {"two ampersands", u"&&amp;", u"&amp;&amp;"},
         {"control inside a reference", u"&am\u0001p;", u"&amp;amp;"},
         {"apostrophes", u"Don't `x\u00B4", u"Don&apos;t &apos;x&apos;"},
         {"quotation marks", u"\"a\u0093b\u0094", u"&quot;a&quot;b&quot;"},
-        {"angle brackets", u"<b>", u"&lt;b&gt;"},
         {"tab, line feed and carriage return stay", u"a\tb\nc\rd", u"a\tb\nc\rd"},
         {"nul removed", std::u16string(u"a\0b", 3), u"ab"},
         {"controls removed", u"\u0001a\u0008\u000B\u000C\u000E\u001Fb", u"ab"},
@@ -71,47 +64,34 @@ TEST(AppendXMLText, Conversions) {
         {"euro into ISO-8859-1", "\x80", 2, 1, "?"},
         {"euro into UTF-8", "\x80", 2, 3, "\xE2\x82\xAC"},
         {"accents into ISO-8859-1", "Caf\xC3\xA9 & Bar", 3, 1, "Caf\xE9 &amp; Bar"},
-        {"accents into UTF-8", "Caf\xE9 & Bar", 1, 3, "Caf\xC3\xA9 &amp; Bar"},
         {"acute accent of ISO-8859-1", "Don\xB4t", 1, 3, "Don&apos;t"},
-        {"acute accent of Windows-1252", "Don\xB4t", 2, 1, "Don&apos;t"},
         {"0x93 of ISO-8859-1 is a quotation mark", "\x93x\x94", 1, 1, "&quot;x&quot;"},
         {"0x93 of Windows-1252 is a curly quote", "\x93x\x94", 2, 3, "\xE2\x80\x9Cx\xE2\x80\x9D"},
         {"U+0093 in UTF-8", "\xC2\x93", 3, 3, "&quot;"},
         {"unassigned byte into Windows-1252", "a\x81" "b", 1, 2, "a?b"},
-        {"unassigned byte through Windows-1252", "\x8D\x8F\x90\x9D", 2, 2, "????"},
         {"U+0081 from UTF-8 into Windows-1252", "\xC2\x81", 3, 2, "?"},
         {"U+0081 into ISO-8859-1", "\xC2\x81", 3, 1, "\x81"},
-        {"U+0081 into UTF-8", "\x81", 1, 3, "\xC2\x81"},
         {"overlong quotation mark", "\xC0\xA2", 3, 3, "&quot;"},
-        {"overlong nul", "a\xC0\x80" "b", 3, 3, "ab"},
         {"lone surrogate", "a\xED\xA0\x80" "b", 3, 3, "ab"},
         {"encoded surrogate pair", "\xED\xA0\xBD\xED\xB8\x80", 3, 3, "\xF0\x9F\x98\x80"},
         {"U+FFFE", "\xEF\xBF\xBE", 3, 3, ""},
-        {"U+FFFD stays", "\xEF\xBF\xBD", 3, 3, "\xEF\xBF\xBD"},
-        {"four-byte character into UTF-8", "\xF0\x9F\x98\x80", 3, 3, "\xF0\x9F\x98\x80"},
         {"four-byte character into ISO-8859-1", "\xF0\x9F\x98\x80", 3, 1, "?"},
         {"sequence cut off by an ampersand", "\xE2\x82&", 3, 3, "??&amp;"},
-        {"sequence cut off by U+0093", "\xF0\x9F\xC2\x93", 3, 1, "??&quot;"},
         {"sequence cut off by the end", "A\xE2\x82", 3, 3, "A"},
         {"bad bytes", "A\xFF" "B\xC3" "A", 3, 3, "A?B?A"},
         {"Hangul stays", "\xED\x95\x9C", 3, 3, "\xED\x95\x9C"},
-        {"Devanagari stays", "\xE0\xA4\x85", 3, 3, "\xE0\xA4\x85"},
         {"reference kept in any set", "&#8364;", 1, 2, "&#8364;"},
         {"control bytes", "a\x01\x1F" "b\t", 2, 3, "ab\t"},
         {"unknown source set", "abc", 4, 3, ""},
-        {"unknown output set", "abc", 3, 0, ""},
     };
     for (const auto& c : cases) {
         std::string out = "<";
         AppendXMLText(out, c.in, c.from, c.to, true);
         EXPECT_EQ(out, "<" + c.out) << c.name;
     }
-}
-
-TEST(AppendXMLText, WithoutEscapingOnlyConverts) {
     std::string out;
     AppendXMLText(out, "a&b<\xE9", 1, 3, false);
-    EXPECT_EQ(out, "a&b<\xC3\xA9");
+    EXPECT_EQ(out, "a&b<\xC3\xA9") << "without escaping";
 }
 
 // The reference: decode, escape, encode, each on its own.
