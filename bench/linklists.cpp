@@ -1,9 +1,16 @@
 // Sorting a long list: TLinkList::Sort against std::list::sort with the same comparison.
+//
+// Node placement in memory decides much of a linked-list sort's cost, and freed nodes come back from
+// the allocator in scrambled order. So every variant is measured in two fair settings: "Fresh" (a new
+// list whose nodes were allocated in order; lists are kept until the benchmark ends so that no variant
+// gets another's freed nodes) and "Scattered" (one list re-sorted after its items got new random keys,
+// so that its nodes lie in random order).
 #include "listings/linklists.h"
 
 #include <benchmark/benchmark.h>
 
 #include <list>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -23,86 +30,103 @@ TCompareResult (*volatile CompareByPointer)(const Item&, const Item&) = CompareK
 
 constexpr int kItems = 1000000;
 
-const std::vector<Item>& Items() {
-    static const std::vector<Item> items = [] {
-        std::mt19937 rng(42);
-        std::vector<Item> v(kItems);
-        for (Item& it : v) it.Key = static_cast<int>(rng() % 1000000000);
-        return v;
-    }();
-    return items;
+std::vector<Item> RandomItems(uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<Item> v(kItems);
+    for (Item& it : v) it.Key = static_cast<int>(rng() % 1000000000);
+    return v;
 }
 
-void BM_TLinkListSort(benchmark::State& state) {
-    std::vector<Item> items = Items();
+// Sorting with TLinkList, std::list of item pointers (the same node layout) and std::list of items.
+struct LinkListVariant {
+    using List = TLinkList<Item>;
+    static void Fill(List& l, std::vector<Item>& items) {
+        for (Item& it : items) l.Append(&it);
+    }
+    static void Sort(List& l) { l.Sort(CompareKey, false); }
+    template <class F>
+    static void ForEach(List& l, F f) {
+        for (Item& it : l) f(it);
+    }
+};
+struct StdPointerVariant {
+    using List = std::list<Item*>;
+    static void Fill(List& l, std::vector<Item>& items) {
+        for (Item& it : items) l.push_back(&it);
+    }
+    static void Sort(List& l) {
+        auto compare = CompareByPointer;
+        l.sort([compare](const Item* a, const Item* b) { return compare(*a, *b) == crLess; });
+    }
+    template <class F>
+    static void ForEach(List& l, F f) {
+        for (Item* it : l) f(*it);
+    }
+};
+struct StdInlinedVariant : StdPointerVariant {
+    static void Sort(List& l) {
+        l.sort([](const Item* a, const Item* b) { return CompareKey(*a, *b) == crLess; });
+    }
+};
+struct StdValueVariant {
+    using List = std::list<Item>;
+    static void Fill(List& l, std::vector<Item>& items) { l.assign(items.begin(), items.end()); }
+    static void Sort(List& l) {
+        l.sort([](const Item& a, const Item& b) { return CompareKey(a, b) == crLess; });
+    }
+    template <class F>
+    static void ForEach(List& l, F f) {
+        for (Item& it : l) f(it);
+    }
+};
+
+template <class V>
+void BM_Fresh(benchmark::State& state) {
+    std::vector<Item> items = RandomItems(42);
+    std::vector<std::unique_ptr<typename V::List>> kept;
     for (auto _ : state) {
         state.PauseTiming();
-        {
-            TLinkList<Item> list(false);  // borrows the items
-            for (Item& it : items) list.Append(&it);
-            state.ResumeTiming();
-            list.Sort(CompareKey, false);
-            state.PauseTiming();
-            benchmark::DoNotOptimize(list.FirstItem());
-        }
+        kept.push_back(std::make_unique<typename V::List>());
+        V::Fill(*kept.back(), items);
         state.ResumeTiming();
+        V::Sort(*kept.back());
     }
 }
 
-// Same layout as the list (nodes holding item pointers), comparison called through a pointer.
-void BM_StdListSortPointers(benchmark::State& state) {
-    std::vector<Item> items = Items();
+template <class V>
+void BM_Scattered(benchmark::State& state) {
+    std::vector<Item> items = RandomItems(42);
+    typename V::List list;
+    V::Fill(list, items);
+    V::Sort(list);  // the nodes now lie in random order
+    std::mt19937 rng(7);
     for (auto _ : state) {
         state.PauseTiming();
-        {
-            std::list<Item*> list;
-            for (Item& it : items) list.push_back(&it);
-            auto compare = CompareByPointer;
-            state.ResumeTiming();
-            list.sort([compare](const Item* a, const Item* b) { return compare(*a, *b) == crLess; });
-            state.PauseTiming();
-            benchmark::DoNotOptimize(list.front());
-        }
+        V::ForEach(list, [&](Item& it) { it.Key = static_cast<int>(rng() % 1000000000); });
         state.ResumeTiming();
-    }
-}
-
-// Same layout, comparison visible to the compiler (inlined).
-void BM_StdListSortPointersInlined(benchmark::State& state) {
-    std::vector<Item> items = Items();
-    for (auto _ : state) {
-        state.PauseTiming();
-        {
-            std::list<Item*> list;
-            for (Item& it : items) list.push_back(&it);
-            state.ResumeTiming();
-            list.sort([](const Item* a, const Item* b) { return CompareKey(*a, *b) == crLess; });
-            state.PauseTiming();
-            benchmark::DoNotOptimize(list.front());
-        }
-        state.ResumeTiming();
-    }
-}
-
-// Items held in the nodes themselves (one indirection fewer), comparison inlined.
-void BM_StdListSortValues(benchmark::State& state) {
-    const std::vector<Item>& items = Items();
-    for (auto _ : state) {
-        state.PauseTiming();
-        {
-            std::list<Item> list(items.begin(), items.end());
-            state.ResumeTiming();
-            list.sort([](const Item& a, const Item& b) { return CompareKey(a, b) == crLess; });
-            state.PauseTiming();
-            benchmark::DoNotOptimize(list.front());
-        }
-        state.ResumeTiming();
+        V::Sort(list);
     }
 }
 
 }  // namespace
 
-BENCHMARK(BM_TLinkListSort)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(BM_StdListSortPointers)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(BM_StdListSortPointersInlined)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(BM_StdListSortValues)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Fresh<LinkListVariant>)->Name("Fresh/TLinkList::Sort")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Fresh<StdPointerVariant>)->Name("Fresh/std::list<Item*>::sort")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Fresh<StdInlinedVariant>)
+    ->Name("Fresh/std::list<Item*>::sort,inlined")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK(BM_Fresh<StdValueVariant>)->Name("Fresh/std::list<Item>::sort,inlined")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Scattered<LinkListVariant>)->Name("Scattered/TLinkList::Sort")->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Scattered<StdPointerVariant>)
+    ->Name("Scattered/std::list<Item*>::sort")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK(BM_Scattered<StdInlinedVariant>)
+    ->Name("Scattered/std::list<Item*>::sort,inlined")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK(BM_Scattered<StdValueVariant>)
+    ->Name("Scattered/std::list<Item>::sort,inlined")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);

@@ -29,30 +29,23 @@ namespace linklists_detail {
 [[noreturn]] void RaiseIndexError(int index);  // "List index out of bounds (%d)"
 [[noreturn]] void RaiseListError(const char* message);
 
-// An order-statistic tree over the nodes of one chain (an implicit treap: its in-order sequence is the
-// chain's order, ranks count from 0). Positional access and searches over long lists use it instead of
-// walking; it never changes what the list does, only how fast. Each node may carry a digest of its
-// item's key, compared before the item itself so that a search touches few items.
+// An order-statistic index over the nodes of one chain: a counted B+ tree whose leaves hold the chain
+// nodes in chain order (ranks count from 0). Positional access and searches over long lists use it
+// instead of walking; it never changes what the list does, only how fast. Each entry may carry a digest
+// of its item's key, compared before the item itself so that a search touches few items; wide nodes
+// keep a search within a few cache lines per level.
 class TRankIndex {
 public:
-    struct Node {
-        Node* Left;
-        Node* Right;
+    struct Entry {
         void* Payload;  // the chain node at this rank
         uint64_t Digest;
-        int Size;
-        uint32_t Priority;
     };
-    struct Entry {
-        void* Payload;
-        uint64_t Digest;
-    };
-    // Outcome of a descent: how many leading nodes were passed on the right, and the nodes just
-    // before and just after that boundary (null at the ends).
+    // Outcome of a descent: how many leading entries go right, and the entries just before and just
+    // after that boundary (null at the ends, or when the comparisons contradict the order).
     struct Boundary {
         int Count = 0;
-        const Node* Before = nullptr;
-        const Node* After = nullptr;
+        const Entry* Before = nullptr;
+        const Entry* After = nullptr;
         TCompareResult AtAfter = crLess;  // the comparison with After
     };
 
@@ -61,40 +54,78 @@ public:
     TRankIndex(const TRankIndex&) = delete;
     TRankIndex& operator=(const TRankIndex&) = delete;
 
-    int Count() const { return FRoot ? FRoot->Size : 0; }
+    int Count() const { return FCount; }
     void InsertAt(int rank, void* payload, uint64_t digest);
     void EraseAt(int rank);
     void* Select(int rank) const;
     void SetDigest(int rank, uint64_t digest);
     void Clear();
-    // Gives the nodes their ranks anew after the chain was reordered (same number of entries).
+    // Takes the entries in their new order after the chain was reordered.
     void Rebuild(const std::vector<Entry>& entries);
 
-    // Descends from the root, comparing the key with nodes (compare(node) gives the result for the
-    // key against that node's item), and counts the leading nodes for which goRight(result) holds;
-    // valid only while the chain is ordered.
+    // Counts the leading entries for which goRight(compare(entry)) holds, compare giving the result
+    // of the key against an entry's item; valid only while the chain is ordered, so that those
+    // entries form a prefix.
     template <class Cmp, class GoRight>
     Boundary Descend(Cmp compare, GoRight goRight) const {
         Boundary b;
-        for (const Node* t = FRoot; t;) {
-            const TCompareResult r = compare(*t);
-            if (goRight(r)) {
-                b.Count += (t->Left ? t->Left->Size : 0) + 1;
-                b.Before = t;
-                t = t->Right;
-            } else {
-                b.After = t;
-                b.AtAfter = r;
-                t = t->Left;
+        if (FCount == 0) return b;
+        const void* node = FRoot;
+        for (int h = FHeight;; --h) {
+            const int n = h ? static_cast<const Inner*>(node)->Count : static_cast<const Leaf*>(node)->Count;
+            const Entry* entries = h ? static_cast<const Inner*>(node)->Firsts : static_cast<const Leaf*>(node)->Items;
+            int lo = 0, hi = n;  // the first entry that does not go right
+            TCompareResult atHi = crLess;
+            while (lo < hi) {
+                const int mid = (lo + hi) / 2;
+                const TCompareResult r = compare(entries[mid]);
+                if (goRight(r)) {
+                    lo = mid + 1;
+                } else {
+                    hi = mid;
+                    atHi = r;
+                }
             }
+            if (lo < n) {
+                b.After = &entries[lo];
+                b.AtAfter = atHi;
+            }
+            if (lo == 0) return b;  // at the root: nothing goes right
+            if (h == 0) {
+                b.Count += lo;
+                b.Before = &entries[lo - 1];
+                return b;
+            }
+            const Inner* inner = static_cast<const Inner*>(node);
+            for (int i = 0; i < lo - 1; ++i) b.Count += inner->Sizes[i];
+            node = inner->Children[lo - 1];  // its first entry goes right, so the boundary is inside it
         }
-        return b;
     }
 
 private:
-    uint32_t NextPriority();
-    Node* FRoot = nullptr;
-    uint32_t FSeed = 0x9E3779B9u;  // fixed seed: the tree's shape is reproducible from run to run
+    static constexpr int kLeafMax = 64;
+    static constexpr int kInnerMax = 32;
+    struct Leaf {
+        int Count = 0;
+        Entry Items[kLeafMax];
+    };
+    struct Inner {
+        int Count = 0;
+        int Total = 0;            // entries below
+        int Sizes[kInnerMax];     // entries below each child
+        void* Children[kInnerMax];
+        Entry Firsts[kInnerMax];  // the first entry below each child
+    };
+
+    static Entry FirstOf(const void* node, int height);
+    static int SizeOf(const void* node, int height);
+    static void Free(void* node, int height);
+    void* InsertInto(void* node, int height, int rank, const Entry& entry);
+    bool EraseFrom(void* node, int height, int rank);
+
+    void* FRoot = nullptr;  // a Leaf when FHeight is 0, else an Inner
+    int FHeight = 0;
+    int FCount = 0;
 };
 
 }  // namespace linklists_detail
@@ -278,15 +309,12 @@ public:
         if (FCount > 1) {
             if (!compare) linklists_detail::RaiseListError("List is unsorted");
             TNode* cursor = FFirst;
-            TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true>{compare})
-                                  : SortRun(cursor, FCount, TakeLeft<false>{compare});
-            TNode* prev = nullptr;
-            for (TNode* n = head; n; n = n->Next) {
-                n->Prev = prev;
-                prev = n;
-            }
+            TNode* tail = nullptr;
+            TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true>{compare}, tail)
+                                  : SortRun(cursor, FCount, TakeLeft<false>{compare}, tail);
+            head->Prev = nullptr;
             FFirst = head;
-            FLast = prev;
+            FLast = tail;
             FCurrent = FFirst;
             FPosition = 1;
             if (FIndex) {
@@ -485,7 +513,7 @@ private:
     TCompareResult IndexedSearch(const T& key) {
         using linklists_detail::TRankIndex;
         const uint64_t keyDigest = DigestOf(&key);
-        auto compareAt = [&](const TRankIndex::Node& node) {
+        auto compareAt = [&](const TRankIndex::Entry& node) {
             if (FDigest && keyDigest != node.Digest) {
                 const TCompareResult r = keyDigest < node.Digest ? crLess : crGreater;
                 return FReverse ? InvertCompare(r) : r;
@@ -506,7 +534,7 @@ private:
             else if (r == crGreater) lo = mid + 1;
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
-        const TRankIndex::Node* at = mid == below ? lower.Before : mid == below + 1 ? lower.After : nullptr;
+        const TRankIndex::Entry* at = mid == below ? lower.Before : mid == below + 1 ? lower.After : nullptr;
         FCurrent = static_cast<TNode*>(at ? at->Payload : FIndex->Select(mid - 1));
         FPosition = mid;
         return r;
@@ -527,27 +555,31 @@ private:
         }
     };
 
-    // Sorts the next n (>= 1) nodes from cursor into a chain linked by Next only; advances cursor past
-    // them. Ties take the right run.
+    // Sorts the next n (>= 1) nodes from cursor into a doubly linked run (its head's Prev is left
+    // unset) and advances cursor past them. Ties take the right run.
     template <class Less>
-    static TNode* SortRun(TNode*& cursor, int n, const Less& takeLeft) {
+    static TNode* SortRun(TNode*& cursor, int n, const Less& takeLeft, TNode*& tail) {
         if (n <= 2) {
-            TNode* head = cursor;
-            cursor = cursor->Next;
-            head->Next = nullptr;
-            if (n == 1) return head;
-            TNode* second = cursor;  // a run of two: one merge step
-            cursor = cursor->Next;
-            if (takeLeft(*head->Item, *second->Item)) {
-                head->Next = second;
-                second->Next = nullptr;
-                return head;
+            TNode* a = cursor;
+            cursor = a->Next;
+            if (n == 1) {
+                a->Next = nullptr;
+                tail = a;
+                return a;
             }
-            second->Next = head;
-            return second;
+            TNode* b = cursor;  // a run of two: one merge step
+            cursor = b->Next;
+            if (!takeLeft(*a->Item, *b->Item)) std::swap(a, b);
+            a->Next = b;
+            b->Prev = a;
+            b->Next = nullptr;
+            tail = b;
+            return a;
         }
-        TNode* left = SortRun(cursor, n / 2, takeLeft);
-        TNode* right = SortRun(cursor, n - n / 2, takeLeft);
+        TNode* leftTail;
+        TNode* rightTail;
+        TNode* left = SortRun(cursor, n / 2, takeLeft, leftTail);
+        TNode* right = SortRun(cursor, n - n / 2, takeLeft, rightTail);
         TNode* head;
         if (takeLeft(*left->Item, *right->Item)) {
             head = left;
@@ -556,19 +588,24 @@ private:
             head = right;
             right = right->Next;
         }
-        TNode* tail = head;
+        TNode* last = head;
         while (left && right) {
             if (takeLeft(*left->Item, *right->Item)) {
-                tail->Next = left;
-                tail = left;
+                last->Next = left;
+                left->Prev = last;
+                last = left;
                 left = left->Next;
             } else {
-                tail->Next = right;
-                tail = right;
+                last->Next = right;
+                right->Prev = last;
+                last = right;
                 right = right->Next;
             }
         }
-        tail->Next = left ? left : right;
+        TNode* rest = left ? left : right;
+        last->Next = rest;
+        rest->Prev = last;
+        tail = left ? leftTail : rightTail;
         return head;
     }
 
