@@ -317,12 +317,12 @@ public:
             FLast = tail;
             FCurrent = FFirst;
             FPosition = 1;
-            if (FIndex) {
-                try {
-                    RebuildIndex();
-                } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
-                    FIndex.reset();
-                }
+        }
+        if (FIndex) {  // also for fewer than two items: their digests must suit the new order
+            try {
+                RebuildIndex(compare);
+            } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
+                FIndex.reset();
             }
         }
         FSorted = true;
@@ -540,10 +540,13 @@ private:
         return r;
     }
 
-    void RebuildIndex() {
+    // Digests serve only searches in the order they were made for, so a list sorted in another order
+    // leaves them out (a later sort in that order rebuilds them).
+    void RebuildIndex(TCompare order) {
         std::vector<linklists_detail::TRankIndex::Entry> entries;
         entries.reserve(FCount);
-        for (TNode* n = FFirst; n; n = n->Next) entries.push_back({n, DigestOf(n->Item)});
+        const bool digests = order == FIndexedCompare;
+        for (TNode* n = FFirst; n; n = n->Next) entries.push_back({n, digests ? DigestOf(n->Item) : 0});
         FIndex->Rebuild(entries);
     }
 
