@@ -41,6 +41,7 @@ TEST(ConsoleDemoTest, GrabsTheBundledListings) {
     const fs::path source = TAVRIN_SOURCE_DIR;
     fs::copy(source / "scripts", folder.Root + "scripts", fs::copy_options::recursive);
     fs::copy(source / "settings-demo", folder.Root + "demo", fs::copy_options::recursive);
+    fs::copy(source / "cache", folder.Root + "cache", fs::copy_options::recursive);
     fs::copy_file(TAVRIN_CONSOLE_EXE, folder.Root + "TavrinConsole");
     const std::string root = folder.Root;
 
@@ -53,7 +54,9 @@ TEST(ConsoleDemoTest, GrabsTheBundledListings) {
 
     // Sorted by channel position, then start; every time in the configured +01:00 zone, as the
     // listings give them.
-    const std::vector<TProgramme> programmes = Programmes(xml);
+    // The feed demo grabber's channels follow; its own test looks at them.
+    std::vector<TProgramme> programmes = Programmes(xml);
+    std::erase_if(programmes, [](const TProgramme& p) { return p.channel.ends_with(".feed.tavrin"); });
     ASSERT_EQ(programmes.size(), 462u);
     const std::vector<std::string> channelOrder = {"one.demo.tavrin", "two.demo.tavrin", "news.demo.tavrin",
                                                    "kids.demo.tavrin", "films.demo.tavrin"};
