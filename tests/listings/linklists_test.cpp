@@ -150,67 +150,30 @@ TEST(LinkList, InsertionPlacesItemAndMakesItCurrent) {
         bool sorted;
     };
     auto item = [](const char* n, int k) { return new Item(n, k); };
+    auto sortThenAdd = [&](int key, bool reverse) {
+        return [=](List& l) {
+            l.Sort(ByKey, reverse);
+            l.Add(item("x", key));
+        };
+    };
     const std::vector<Case> cases = {
-        {"insert after current", "a1 b2 c3", 2, [&](List& l) { l.Insert(item("x", 9), false); }, "abxc", "x", 3,
-         false},
+        {"insert after current", "a1 b2 c3", 2, [&](List& l) { l.Insert(item("x", 9), false); }, "abxc", "x", 3, false},
         {"insert after last", "a1 b2", 2, [&](List& l) { l.Insert(item("x", 9), false); }, "abx", "x", 3, false},
-        {"insert before current", "a1 b2 c3", 2, [&](List& l) { l.Insert(item("x", 9), true); }, "axbc", "x", 2,
-         false},
+        {"insert before current", "a1 b2 c3", 2, [&](List& l) { l.Insert(item("x", 9), true); }, "axbc", "x", 2, false},
         {"insert before first", "a1 b2", 1, [&](List& l) { l.Insert(item("x", 9), true); }, "xab", "x", 1, false},
         {"insert into empty", "", 0, [&](List& l) { l.Insert(item("x", 9), false); }, "x", "x", 1, false},
         {"append", "a1 b2 c3", 1, [&](List& l) { l.Append(item("x", 9)); }, "abcx", "x", 4, false},
         {"prepend", "a1 b2 c3", 3, [&](List& l) { l.Prepend(item("x", 9)); }, "xabc", "x", 1, false},
-        {"add to unsorted goes before current", "a1 b2 c3", 2, [&](List& l) { l.Add(item("x", 0)); }, "axbc", "x",
-         2, false},
-        {"add to sorted empty keeps the mark",
-         "", 0,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Add(item("x", 5));
-         },
-         "x", "x", 1, true},
-        {"add to sorted in the middle",
-         "a1 c3 e5", 1,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Add(item("x", 4));
-         },
-         "acxe", "x", 3, true},
-        {"add to sorted before all",
-         "c3 e5", 1,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Add(item("x", 1));
-         },
-         "xce", "x", 1, true},
-        {"add to sorted after all",
-         "a1 c3", 1,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Add(item("x", 9));
-         },
-         "acx", "x", 3, true},
+        {"add to unsorted goes before current", "a1 b2 c3", 2, [&](List& l) { l.Add(item("x", 0)); }, "axbc", "x", 2,
+         false},
+        {"add to sorted empty keeps the mark", "", 0, sortThenAdd(5, false), "x", "x", 1, true},
+        {"add to sorted in the middle", "a1 c3 e5", 1, sortThenAdd(4, false), "acxe", "x", 3, true},
+        {"add to sorted before all", "c3 e5", 1, sortThenAdd(1, false), "xce", "x", 1, true},
+        {"add to sorted after all", "a1 c3", 1, sortThenAdd(9, false), "acx", "x", 3, true},
         // sorting reverses the equal b and c; an item equal to the last goes in front of it
-        {"add equal to last goes before it",
-         "a1 b3 c3", 1,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Add(item("x", 3));
-         },
-         "acxb", "x", 3, true},
-        {"add to sorted descending",
-         "a1 c3 e5", 1,
-         [&](List& l) {
-             l.Sort(ByKey, true);
-             l.Add(item("x", 4));
-         },
-         "exca", "x", 2, true},
-        {"append clears the sorted mark",
-         "a1", 1,
-         [&](List& l) {
-             l.Sort(ByKey, false);
-             l.Append(item("x", 9));
-         },
+        {"add equal to last goes before it", "a1 b3 c3", 1, sortThenAdd(3, false), "acxb", "x", 3, true},
+        {"add to sorted descending", "a1 c3 e5", 1, sortThenAdd(4, true), "exca", "x", 2, true},
+        {"append clears the sorted mark", "a1", 1, [&](List& l) { l.Sort(ByKey, false), l.Append(item("x", 9)); },
          "ax", "x", 2, false},
     };
     for (const Case& c : cases) {

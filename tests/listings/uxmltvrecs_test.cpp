@@ -414,34 +414,4 @@ TEST(Records, DefaultsAndAccessors) {
     EXPECT_EQ(DisplayNameOf(c), "id");  // an empty name list counts as none
 }
 
-// Built fully and freed: the sanitizer build reports anything a record fails to free.
-TEST(Records, ProgrammeFreesAllItsParts) {
-    auto p = std::make_unique<TProgram>();
-    p->Title = std::make_unique<TXMLTVStringList>();
-    p->Title->Add(std::make_unique<TXMLTVString>("t", "en"));
-    p->Credits = std::make_unique<TXMLTVCredits>();
-    p->Credits->Actor = std::make_unique<TCastList>();
-    p->Credits->Actor->Add(std::make_unique<TCastMember>());
-    p->Credits->Guest = std::make_unique<TStringList>();
-    p->Credits->Guest->Add("guest");
-    p->Episode = std::make_unique<TEpisodeList>();
-    p->Episode->Add(std::make_unique<TEpisode>("1.2.", "xmltv_ns"));
-    p->Subtitles = std::make_unique<TXMLTVSubtitlesList>();
-    auto sub = std::make_unique<TXMLTVSubtitles>();
-    sub->Lang = std::make_unique<TXMLTVString>("en", "");
-    p->Subtitles->Add(std::move(sub));
-    p->Rating = std::make_unique<TXMLTVRatingList>();
-    auto rating = std::make_unique<TXMLTVRating>();
-    rating->Icon = std::make_unique<TXMLTVIconList>();
-    rating->Icon->Add(std::make_unique<TXMLTVIcon>());
-    p->Rating->Add(std::move(rating));
-    p->StarRating = std::make_unique<TXMLTVStarRating>();
-    p->URL = std::make_unique<TStringList>();
-    p->URL->Add("http://example.invalid/");
-    TProgList list;
-    list.AddProgram(std::move(p));
-    list.Clear();
-    EXPECT_EQ(list.Count(), 0);
-}
-
 }  // namespace
