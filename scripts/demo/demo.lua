@@ -44,13 +44,13 @@ local function nonEmpty(list)
 end
 
 -- The days of a slot as a set: "*", "3", "1-5" or "6,7".
-local function daySet(spec)
+local function daySet(text)
   local days = {}
-  if spec == "*" then
+  if text == "*" then
     for d = 1, 7 do days[d] = true end
     return days
   end
-  for _, part in ipairs(split(spec, ",")) do
+  for _, part in ipairs(split(text, ",")) do
     local _, _, first, last = string.find(part, "^(%d+)%-(%d+)$")
     if first then
       for d = tonumber(first), tonumber(last) do days[d] = true end

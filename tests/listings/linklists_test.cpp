@@ -30,12 +30,12 @@ using List = TLinkList<Item>;
 // An owning list built from "a1 b2 c3" (name letter, key digits).
 struct Fixture {
     List list{true};
-    explicit Fixture(const std::string& spec) {
+    explicit Fixture(const std::string& layout) {
         size_t i = 0;
-        while (i < spec.size()) {
-            size_t end = spec.find(' ', i);
-            if (end == std::string::npos) end = spec.size();
-            const std::string word = spec.substr(i, end - i);
+        while (i < layout.size()) {
+            size_t end = layout.find(' ', i);
+            if (end == std::string::npos) end = layout.size();
+            const std::string word = layout.substr(i, end - i);
             list.Append(new Item(word.substr(0, 1), std::stoi(word.substr(1))));
             i = end + 1;
         }
