@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/listings/listerror.h"
+
 namespace {
 
 // A test item: a name to recognise it and a key to order it by; counts the live instances.
@@ -55,16 +57,6 @@ std::string Spaced(const List& list) {
 }
 
 std::string CurrentName(const List& list) { return list.Current() ? list.Current()->Name : "-"; }
-
-// The message of the EListError that f raises, or "" when it raises none.
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EListError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TEST(LinkList, NavigationMovesCurrentAndPosition) {
     struct Case {

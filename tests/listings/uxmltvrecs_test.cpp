@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/listings/listerror.h"
+
 namespace {
 
 // A programme recognised by its tag (kept in Clump, which no list operation looks at).
@@ -27,14 +29,6 @@ std::string ProgTag(const TProgram& p) { return p.Clump; }
 std::string ChanTag(const TChannel& c) { return c.ID; }
 std::string CurrentTag(const TProgList& list) { return list.Current() ? list.Current()->Clump : "-"; }
 
-std::string ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EListError& e) {
-        return e.what();
-    }
-    return "";
-}
 
 TEST(ProgList, AddProgramKeepsIDOrderAndReplaces) {
     struct Case {

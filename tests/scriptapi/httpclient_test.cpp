@@ -7,34 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/scriptapi/testservers.h"
+#include "tests/scriptapi/serverclienttest.h"
 #include "util/textutils.h"
 
 using namespace testing_servers;
 
 namespace {
 
-class HTTPClientTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { Server = new TServerProcess("httpserver.py"); }
-    static void TearDownTestSuite() {
-        delete Server;
-        Server = nullptr;
-    }
-
-    void SetUp() override {
-        FetchRaw(Server->URL("/_reset"));
-        Client.OnLog = [this](const std::string& text, bool debugOnly) {
-            Log.push_back(std::string(debugOnly ? "debug: " : "") + text);
-        };
-    }
-
-    static TServerProcess* Server;
-    THTTPClient Client;
-    std::vector<std::string> Log;
-};
-
-TServerProcess* HTTPClientTest::Server = nullptr;
+class HTTPClientTest : public TServerClientTest {};
 
 TEST_F(HTTPClientTest, SendsItsOwnHeaders) {
     struct Case {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/scriptapi/serverclienttest.h"
 
 using namespace testing_servers;
 
@@ -65,19 +65,10 @@ TEST(CachePath, KeepsCacheFilesInsideTheScriptsFolder) {
     }
 }
 
-class HTTPFunctionsTest : public ::testing::Test {
+class HTTPFunctionsTest : public TServerClientTest {
 protected:
-    static void SetUpTestSuite() { Server = new TServerProcess("httpserver.py"); }
-    static void TearDownTestSuite() {
-        delete Server;
-        Server = nullptr;
-    }
-
     void SetUp() override {
-        FetchRaw(Server->URL("/_reset"));
-        Client.OnLog = [this](const std::string& text, bool debugOnly) {
-            Log.push_back(std::string(debugOnly ? "debug: " : "") + text);
-        };
+        TServerClientTest::SetUp();
         Client.OnStatus = [this](int line, const std::string& text) { Status.push_back(std::to_string(line) + " " + text); };
         Functions.Sleep = [this](uint32_t ms) { Sleeps.push_back(ms); };
     }
@@ -105,15 +96,11 @@ protected:
         return r;
     }
 
-    static TServerProcess* Server;
     TTempDir Base;
-    THTTPClient Client;
     THTTPFunctions Functions{Client, Base.Path(), kStart};
-    std::vector<std::string> Log, Status;
+    std::vector<std::string> Status;
     std::vector<uint32_t> Sleeps;
 };
-
-TServerProcess* HTTPFunctionsTest::Server = nullptr;
 
 TEST_F(HTTPFunctionsTest, UsesTheCacheWhileItIsFresh) {
     struct Case {
