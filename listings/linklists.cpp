@@ -20,7 +20,12 @@ void RaiseListError(const char* message) { throw EListError(message); }
 TRankIndex::~TRankIndex() { Clear(); }
 
 TRankIndex::Entry TRankIndex::FirstOf(const void* node, int height) {
-    return height ? static_cast<const Inner*>(node)->Firsts[0] : static_cast<const Leaf*>(node)->Items[0];
+    if (height) {
+        const Inner* inner = static_cast<const Inner*>(node);
+        return Entry{inner->FirstPayloads[0], inner->FirstDigests[0]};
+    }
+    const Leaf* leaf = static_cast<const Leaf*>(node);
+    return Entry{leaf->Payloads[0], leaf->Digests[0]};
 }
 
 int TRankIndex::SizeOf(const void* node, int height) {
@@ -45,6 +50,31 @@ void TRankIndex::Clear() {
     FCount = 0;
 }
 
+namespace {
+
+// Opens slot `at` in each of a node's parallel arrays holding `count` slots.
+template <class... Arrays>
+void OpenSlot(int at, int count, Arrays*... arrays) {
+    (std::copy_backward(arrays + at, arrays + count, arrays + count + 1), ...);
+}
+
+// Closes slot `at` in each of a node's parallel arrays holding `count` slots.
+template <class... Arrays>
+void CloseSlot(int at, int count, Arrays*... arrays) {
+    (std::copy(arrays + at + 1, arrays + count, arrays + at), ...);
+}
+
+}  // namespace
+
+// Refreshes what an inner node records of its child at the slot.
+void TRankIndex::Describe(Inner* inner, int slot, int height) {
+    const void* child = inner->Children[slot];
+    inner->Sizes[slot] = SizeOf(child, height - 1);
+    const Entry first = FirstOf(child, height - 1);
+    inner->FirstPayloads[slot] = first.Payload;
+    inner->FirstDigests[slot] = first.Digest;
+}
+
 // Inserts the entry at the rank within the subtree; returns the new right sibling when the node split.
 void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entry) {
     if (height == 0) {
@@ -54,24 +84,24 @@ void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entr
             right = new Leaf;
             right->Count = kLeafMax / 2;
             leaf->Count = kLeafMax - right->Count;
-            std::copy(leaf->Items + leaf->Count, leaf->Items + kLeafMax, right->Items);
+            std::copy(leaf->Digests + leaf->Count, leaf->Digests + kLeafMax, right->Digests);
+            std::copy(leaf->Payloads + leaf->Count, leaf->Payloads + kLeafMax, right->Payloads);
             if (rank > leaf->Count) {
                 rank -= leaf->Count;
                 leaf = right;
             }
         }
-        std::copy_backward(leaf->Items + rank, leaf->Items + leaf->Count, leaf->Items + leaf->Count + 1);
-        leaf->Items[rank] = entry;
+        OpenSlot(rank, leaf->Count, leaf->Digests, leaf->Payloads);
+        leaf->Digests[rank] = entry.Digest;
+        leaf->Payloads[rank] = entry.Payload;
         ++leaf->Count;
         return right;
     }
     Inner* inner = static_cast<Inner*>(node);
     int i = 0;
     while (i < inner->Count - 1 && rank > inner->Sizes[i]) rank -= inner->Sizes[i++];
-    void* child = inner->Children[i];
-    void* sibling = InsertInto(child, height - 1, rank, entry);
-    inner->Sizes[i] = SizeOf(child, height - 1);
-    inner->Firsts[i] = FirstOf(child, height - 1);
+    void* sibling = InsertInto(inner->Children[i], height - 1, rank, entry);
+    Describe(inner, i, height);
     ++inner->Total;
     if (!sibling) return nullptr;
     // the sibling goes in after child i, splitting this node first when it is full
@@ -82,20 +112,19 @@ void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entr
         right = new Inner;
         right->Count = kInnerMax / 2;
         inner->Count = kInnerMax - right->Count;
-        std::copy(inner->Sizes + inner->Count, inner->Sizes + kInnerMax, right->Sizes);
-        std::copy(inner->Children + inner->Count, inner->Children + kInnerMax, right->Children);
-        std::copy(inner->Firsts + inner->Count, inner->Firsts + kInnerMax, right->Firsts);
+        const int from = inner->Count;
+        std::copy(inner->Sizes + from, inner->Sizes + kInnerMax, right->Sizes);
+        std::copy(inner->Children + from, inner->Children + kInnerMax, right->Children);
+        std::copy(inner->FirstDigests + from, inner->FirstDigests + kInnerMax, right->FirstDigests);
+        std::copy(inner->FirstPayloads + from, inner->FirstPayloads + kInnerMax, right->FirstPayloads);
         if (at > inner->Count) {
             at -= inner->Count;
             target = right;
         }
     }
-    std::copy_backward(target->Sizes + at, target->Sizes + target->Count, target->Sizes + target->Count + 1);
-    std::copy_backward(target->Children + at, target->Children + target->Count, target->Children + target->Count + 1);
-    std::copy_backward(target->Firsts + at, target->Firsts + target->Count, target->Firsts + target->Count + 1);
-    target->Sizes[at] = SizeOf(sibling, height - 1);
+    OpenSlot(at, target->Count, target->Sizes, target->Children, target->FirstDigests, target->FirstPayloads);
     target->Children[at] = sibling;
-    target->Firsts[at] = FirstOf(sibling, height - 1);
+    Describe(target, at, height);
     ++target->Count;
     if (right) {
         inner->Total = 0;
@@ -119,13 +148,11 @@ void TRankIndex::InsertAt(int rank, void* payload, uint64_t digest) {
         root->Count = 2;
         root->Children[0] = FRoot;
         root->Children[1] = sibling;
-        for (int k = 0; k < 2; ++k) {
-            root->Sizes[k] = SizeOf(root->Children[k], FHeight);
-            root->Firsts[k] = FirstOf(root->Children[k], FHeight);
-        }
+        ++FHeight;
+        Describe(root, 0, FHeight);
+        Describe(root, 1, FHeight);
         root->Total = FCount;
         FRoot = root;
-        ++FHeight;
     }
 }
 
@@ -133,7 +160,7 @@ void TRankIndex::InsertAt(int rank, void* payload, uint64_t digest) {
 bool TRankIndex::EraseFrom(void* node, int height, int rank) {
     if (height == 0) {
         Leaf* leaf = static_cast<Leaf*>(node);
-        std::copy(leaf->Items + rank + 1, leaf->Items + leaf->Count, leaf->Items + rank);
+        CloseSlot(rank, leaf->Count, leaf->Digests, leaf->Payloads);
         return --leaf->Count == 0;
     }
     Inner* inner = static_cast<Inner*>(node);
@@ -143,13 +170,10 @@ bool TRankIndex::EraseFrom(void* node, int height, int rank) {
     --inner->Total;
     if (EraseFrom(child, height - 1, rank)) {
         Free(child, height - 1);
-        std::copy(inner->Sizes + i + 1, inner->Sizes + inner->Count, inner->Sizes + i);
-        std::copy(inner->Children + i + 1, inner->Children + inner->Count, inner->Children + i);
-        std::copy(inner->Firsts + i + 1, inner->Firsts + inner->Count, inner->Firsts + i);
+        CloseSlot(i, inner->Count, inner->Sizes, inner->Children, inner->FirstDigests, inner->FirstPayloads);
         return --inner->Count == 0;
     }
-    --inner->Sizes[i];
-    inner->Firsts[i] = FirstOf(child, height - 1);
+    Describe(inner, i, height);
     return false;
 }
 
@@ -177,7 +201,7 @@ void* TRankIndex::Select(int rank) const {
         while (rank >= inner->Sizes[i]) rank -= inner->Sizes[i++];
         node = inner->Children[i];
     }
-    return static_cast<const Leaf*>(node)->Items[rank].Payload;
+    return static_cast<const Leaf*>(node)->Payloads[rank];
 }
 
 void TRankIndex::SetDigest(int rank, uint64_t digest) {
@@ -193,8 +217,8 @@ void TRankIndex::SetDigest(int rank, uint64_t digest) {
         slot[h] = i;
         node = inner->Children[i];
     }
-    static_cast<Leaf*>(node)->Items[rank].Digest = digest;
-    for (int h = 1; h <= FHeight; ++h) path[h]->Firsts[slot[h]] = FirstOf(path[h]->Children[slot[h]], h - 1);
+    static_cast<Leaf*>(node)->Digests[rank] = digest;
+    for (int h = 1; h <= FHeight; ++h) Describe(path[h], slot[h], h);
 }
 
 // Builds the tree bottom up with nodes three quarters full, leaving room for insertions.
@@ -206,7 +230,10 @@ void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
     for (size_t at = 0; at < entries.size(); at += leafFill) {
         Leaf* leaf = new Leaf;
         const size_t n = std::min(leafFill, entries.size() - at);
-        std::copy(entries.begin() + at, entries.begin() + at + n, leaf->Items);
+        for (size_t k = 0; k < n; ++k) {
+            leaf->Payloads[k] = entries[at + k].Payload;
+            leaf->Digests[k] = entries[at + k].Digest;
+        }
         leaf->Count = static_cast<int>(n);
         level.push_back(leaf);
     }
@@ -214,20 +241,19 @@ void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
     const size_t innerFill = kInnerMax * 3 / 4;
     while (level.size() > 1) {
         std::vector<void*> up;
+        ++height;
         for (size_t at = 0; at < level.size(); at += innerFill) {
             Inner* inner = new Inner;
             const size_t n = std::min(innerFill, level.size() - at);
             for (size_t k = 0; k < n; ++k) {
                 inner->Children[k] = level[at + k];
-                inner->Sizes[k] = SizeOf(level[at + k], height);
-                inner->Firsts[k] = FirstOf(level[at + k], height);
+                Describe(inner, static_cast<int>(k), height);
                 inner->Total += inner->Sizes[k];
             }
             inner->Count = static_cast<int>(n);
             up.push_back(inner);
         }
         level.swap(up);
-        ++height;
     }
     FRoot = level[0];
     FHeight = height;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <iterator>
@@ -34,8 +35,9 @@ namespace linklists_detail {
 // An order-statistic index over the nodes of one chain: a counted B+ tree whose leaves hold the chain
 // nodes in chain order (ranks count from 0). Positional access and searches over long lists use it
 // instead of walking; it never changes what the list does, only how fast. Each entry may carry a digest
-// of its item's key, compared before the item itself so that a search touches few items; wide nodes
-// keep a search within a few cache lines per level.
+// of its item's key, compared before the item itself so that a search touches few items. Digests and
+// chain nodes sit in separate arrays, so a search by digest reads half the bytes of a node, and a
+// descent asks for all the lines of the next node at once instead of missing on them one by one.
 class TRankIndex {
 public:
     struct Entry {
@@ -43,11 +45,13 @@ public:
         uint64_t Digest;
     };
     // Outcome of a descent: how many leading entries go right, and the entries just before and just
-    // after that boundary (null at the ends, or when the comparisons contradict the order).
+    // after that boundary (absent at the ends, or when the comparisons contradict the order).
     struct Boundary {
         int Count = 0;
-        const Entry* Before = nullptr;
-        const Entry* After = nullptr;
+        bool HasBefore = false;
+        bool HasAfter = false;
+        Entry Before{};
+        Entry After{};
         TCompareResult AtAfter = crLess;  // the comparison with After
     };
 
@@ -65,22 +69,27 @@ public:
     // Takes the entries in their new order after the chain was reordered.
     void Rebuild(const std::vector<Entry>& entries);
 
-    // Counts the leading entries for which goRight(compare(entry)) holds, compare giving the result
-    // of the key against an entry's item; valid only while the chain is ordered, so that those
-    // entries form a prefix.
+    // Counts the leading entries for which goRight(compare(digest, payload)) holds, compare giving the
+    // result of the key against an entry's item (it should read the payload only when the digest does
+    // not decide); valid only while the chain is ordered, so that those entries form a prefix.
+    // `byDigest` tells which of the two arrays the comparisons mostly read.
     template <class Cmp, class GoRight>
-    Boundary Descend(Cmp compare, GoRight goRight) const {
+    Boundary Descend(Cmp compare, GoRight goRight, bool byDigest) const {
         Boundary b;
         if (FCount == 0) return b;
         const void* node = FRoot;
+        Prefetch(node, FHeight, byDigest);
         for (int h = FHeight;; --h) {
-            const int n = h ? static_cast<const Inner*>(node)->Count : static_cast<const Leaf*>(node)->Count;
-            const Entry* entries = h ? static_cast<const Inner*>(node)->Firsts : static_cast<const Leaf*>(node)->Items;
+            const Inner* inner = static_cast<const Inner*>(node);
+            const Leaf* leaf = static_cast<const Leaf*>(node);
+            const int n = h ? inner->Count : leaf->Count;
+            const uint64_t* digests = h ? inner->FirstDigests : leaf->Digests;
+            void* const* payloads = h ? inner->FirstPayloads : leaf->Payloads;
             int lo = 0, hi = n;  // the first entry that does not go right
             TCompareResult atHi = crLess;
             while (lo < hi) {
                 const int mid = (lo + hi) / 2;
-                const TCompareResult r = compare(entries[mid]);
+                const TCompareResult r = compare(digests[mid], payloads[mid]);
                 if (goRight(r)) {
                     lo = mid + 1;
                 } else {
@@ -89,39 +98,67 @@ public:
                 }
             }
             if (lo < n) {
-                b.After = &entries[lo];
+                b.HasAfter = true;
+                b.After = Entry{payloads[lo], digests[lo]};
                 b.AtAfter = atHi;
             }
             if (lo == 0) return b;  // at the root: nothing goes right
             if (h == 0) {
                 b.Count += lo;
-                b.Before = &entries[lo - 1];
+                b.HasBefore = true;
+                b.Before = Entry{payloads[lo - 1], digests[lo - 1]};
                 return b;
             }
-            const Inner* inner = static_cast<const Inner*>(node);
-            for (int i = 0; i < lo - 1; ++i) b.Count += inner->Sizes[i];
             node = inner->Children[lo - 1];  // its first entry goes right, so the boundary is inside it
+            Prefetch(node, h - 1, byDigest);
+            for (int i = 0; i < lo - 1; ++i) b.Count += inner->Sizes[i];
         }
     }
 
 private:
-    static constexpr int kLeafMax = 64;
-    static constexpr int kInnerMax = 32;
+    // Both node kinds stay below 1 KiB: the allocator serves larger blocks by first sweeping up every
+    // small block freed since, which in a long grab costs more than the whole insertion.
+    static constexpr int kLeafMax = 60;
+    static constexpr int kInnerMax = 30;
     struct Leaf {
         int Count = 0;
-        Entry Items[kLeafMax];
+        uint64_t Digests[kLeafMax];
+        void* Payloads[kLeafMax];
     };
     struct Inner {
         int Count = 0;
-        int Total = 0;            // entries below
-        int Sizes[kInnerMax];     // entries below each child
+        int Total = 0;  // entries below
+        uint64_t FirstDigests[kInnerMax];  // the first entry below each child
+        void* FirstPayloads[kInnerMax];
+        int Sizes[kInnerMax];  // entries below each child
         void* Children[kInnerMax];
-        Entry Firsts[kInnerMax];  // the first entry below each child
     };
+    static_assert(sizeof(Leaf) < 1000 && sizeof(Inner) < 1000);
 
+    // Asks for the lines a search of the node reads: its count and the array the comparisons use.
+    static void Prefetch(const void* node, int height, bool byDigest) {
+        const char* from = static_cast<const char*>(node);
+        const char* array;
+        int bytes;
+        if (height) {
+            const Inner* inner = static_cast<const Inner*>(node);
+            array = byDigest ? reinterpret_cast<const char*>(inner->FirstDigests)
+                             : reinterpret_cast<const char*>(inner->FirstPayloads);
+            bytes = kInnerMax * 8;
+        } else {
+            const Leaf* leaf = static_cast<const Leaf*>(node);
+            array = byDigest ? reinterpret_cast<const char*>(leaf->Digests)
+                             : reinterpret_cast<const char*>(leaf->Payloads);
+            bytes = kLeafMax * 8;
+        }
+        __builtin_prefetch(from);
+        for (int at = 0; at < bytes; at += 64) __builtin_prefetch(array + at);
+        __builtin_prefetch(array + bytes - 1);
+    }
     static Entry FirstOf(const void* node, int height);
     static int SizeOf(const void* node, int height);
     static void Free(void* node, int height);
+    static void Describe(Inner* inner, int slot, int height);
     void* InsertInto(void* node, int height, int rank, const Entry& entry);
     bool EraseFrom(void* node, int height, int rank);
 
@@ -266,7 +303,7 @@ public:
         --FCount;
         if (FCount <= 1) FInOrder = true;
         T* item = node->Item;
-        delete node;
+        FreeNode(node);
         if (keepItem) return item;
         Dispose(item);
         return nullptr;
@@ -281,6 +318,15 @@ public:
         FPosition = 0;
         FInOrder = true;
         if (FIndex) FIndex->Clear();
+        if (FNodeBlocks) {
+            struct TRelease {
+                TLinkList* List;
+                ~TRelease() { List->ReleaseNodeBlocks(); }
+            } release{this};
+            for (; node; node = node->Next)
+                if (!keepItems) Dispose(node->Item);
+            return;
+        }
         while (node) {
             TNode* next = node->Next;
             T* item = node->Item;
@@ -426,6 +472,7 @@ protected:
     // whose order never contradicts `searchable`: digest(a) < digest(b) only if a orders before b.
     using TDigest = uint64_t (*)(const T& item);
     void EnableRankIndex(TCompare searchable, TDigest digest = nullptr) {
+        if (FCount == 0) FPooledNodes = true;
         FIndexedCompare = searchable;
         FDigest = digest;
         FIndex = std::make_unique<linklists_detail::TRankIndex>();
@@ -453,7 +500,7 @@ private:
 
     // Links a new node after (or before) the current one and makes it current.
     void Link(T* item, bool before) {
-        TNode* node = new TNode{nullptr, nullptr, item};
+        TNode* node = NewNode(item);
         if (FCount == 0) {
             FFirst = FLast = node;
             FPosition = 1;
@@ -480,6 +527,55 @@ private:
                 FIndex.reset();
             }
         }
+    }
+
+    // Indexed lists are the long ones. Their chain nodes come from blocks the list owns, each twice
+    // the size of the one before (up to 512 nodes): a long list makes a few allocations instead of
+    // one per item, and its nodes lie together instead of wherever the allocator finds room after a
+    // run of frees. Freed nodes are reused; the blocks go when the list becomes empty.
+    TNode* NewNode(T* item) {
+        if (!FPooledNodes) return new TNode{nullptr, nullptr, item};
+        TNode* node = FFreeNodes;
+        if (node) {
+            FFreeNodes = node->Next;
+        } else {
+            if (FFreshLeft == 0) {
+                const int size = FLastBlockSize ? std::min(FLastBlockSize * 2, 512) : 4;
+                void* raw = ::operator new(sizeof(TNodeBlock) + size * sizeof(TNode));
+                TNodeBlock* block = static_cast<TNodeBlock*>(raw);
+                block->Next = FNodeBlocks;
+                FNodeBlocks = block;
+                FFreshNodes = reinterpret_cast<TNode*>(block + 1);
+                FFreshLeft = size;
+                FLastBlockSize = size;
+            }
+            node = FFreshNodes++;
+            --FFreshLeft;
+        }
+        *node = TNode{nullptr, nullptr, item};
+        return node;
+    }
+    void FreeNode(TNode* node) {
+        if (!FPooledNodes) {
+            delete node;
+            return;
+        }
+        if (FCount == 0) {  // the last one
+            ReleaseNodeBlocks();
+            return;
+        }
+        node->Next = FFreeNodes;
+        FFreeNodes = node;
+    }
+    void ReleaseNodeBlocks() {
+        while (FNodeBlocks) {
+            TNodeBlock* next = FNodeBlocks->Next;
+            ::operator delete(FNodeBlocks);
+            FNodeBlocks = next;
+        }
+        FFreeNodes = FFreshNodes = nullptr;
+        FFreshLeft = 0;
+        FLastBlockSize = 0;
     }
 
     // Moves to a valid position, from the nearest of first, last and current node.
@@ -515,18 +611,23 @@ private:
     TCompareResult IndexedSearch(const T& key) {
         using linklists_detail::TRankIndex;
         const uint64_t keyDigest = DigestOf(&key);
-        auto compareAt = [&](const TRankIndex::Entry& node) {
-            if (FDigest && keyDigest != node.Digest) {
-                const TCompareResult r = keyDigest < node.Digest ? crLess : crGreater;
+        const bool byDigest = FDigest != nullptr;
+        auto compareAt = [&](const uint64_t& digest, void* const& payload) {
+            if (byDigest && keyDigest != digest) {
+                const TCompareResult r = keyDigest < digest ? crLess : crGreater;
                 return FReverse ? InvertCompare(r) : r;
             }
-            return Compare(key, *static_cast<TNode*>(node.Payload)->Item);
+            return Compare(key, *static_cast<TNode*>(payload)->Item);
         };
-        const TRankIndex::Boundary lower = FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
+        const TRankIndex::Boundary lower =
+            FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, byDigest);
+        // an insertion that follows links between these two nodes
+        if (lower.HasBefore) __builtin_prefetch(lower.Before.Payload, 1);
+        if (lower.HasAfter) __builtin_prefetch(lower.After.Payload, 1);
         const int below = lower.Count;
         int equal = 0;
-        if (lower.After && lower.AtAfter == crEqual)
-            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
+        if (lower.HasAfter && lower.AtAfter == crEqual)
+            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, byDigest).Count - below;
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
         while (r != crEqual && hi >= lo) {
@@ -536,7 +637,9 @@ private:
             else if (r == crGreater) lo = mid + 1;
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
-        const TRankIndex::Entry* at = mid == below ? lower.Before : mid == below + 1 ? lower.After : nullptr;
+        const TRankIndex::Entry* at = mid == below && lower.HasBefore        ? &lower.Before
+                                      : mid == below + 1 && lower.HasAfter ? &lower.After
+                                                                           : nullptr;
         FCurrent = static_cast<TNode*>(at ? at->Payload : FIndex->Select(mid - 1));
         FPosition = mid;
         return r;
@@ -630,6 +733,16 @@ private:
     std::unique_ptr<linklists_detail::TRankIndex> FIndex;
     TCompare FIndexedCompare = nullptr;
     TDigest FDigest = nullptr;
+    // The node store of indexed lists (see NewNode).
+    struct TNodeBlock {
+        TNodeBlock* Next;
+    };
+    bool FPooledNodes = false;
+    TNodeBlock* FNodeBlocks = nullptr;
+    TNode* FFreeNodes = nullptr;  // chained through Next
+    TNode* FFreshNodes = nullptr;  // the unused rest of the newest block
+    int FFreshLeft = 0;
+    int FLastBlockSize = 0;
 };
 
 // A list that owns its items and whose Add appends.

@@ -623,23 +623,23 @@ TEST(RankIndex, AgreesWithAVector) {
     auto lowerGoesRight = [](TCompareResult r) { return r == crGreater; };
     auto upperGoesRight = [](TCompareResult r) { return r != crLess; };
     auto verify = [&](uint64_t key, int step) {
-        auto compare = [&](const TRankIndex::Entry& e) {
-            return key < e.Digest ? crLess : key > e.Digest ? crGreater : crEqual;
+        auto compare = [&](uint64_t digest, void*) {
+            return key < digest ? crLess : key > digest ? crGreater : crEqual;
         };
         const auto lower = std::lower_bound(model.begin(), model.end(), key,
                                             [](const TRankIndex::Entry& e, uint64_t k) { return e.Digest < k; });
         const auto upper = std::upper_bound(model.begin(), model.end(), key,
                                             [](uint64_t k, const TRankIndex::Entry& e) { return k < e.Digest; });
         for (auto [goRight, expected] : {std::pair{+lowerGoesRight, lower}, std::pair{+upperGoesRight, upper}}) {
-            const TRankIndex::Boundary b = index.Descend(compare, goRight);
+            const TRankIndex::Boundary b = index.Descend(compare, goRight, step % 2 == 0);
             const int count = static_cast<int>(expected - model.begin());
             ASSERT_EQ(b.Count, count) << step;
-            ASSERT_EQ(b.Before ? b.Before->Payload : nullptr, count > 0 ? model[count - 1].Payload : nullptr) << step;
-            ASSERT_EQ(b.After ? b.After->Payload : nullptr,
+            ASSERT_EQ(b.HasBefore ? b.Before.Payload : nullptr, count > 0 ? model[count - 1].Payload : nullptr) << step;
+            ASSERT_EQ(b.HasAfter ? b.After.Payload : nullptr,
                       count < static_cast<int>(model.size()) ? model[count].Payload : nullptr)
                 << step;
-            if (b.After) {
-                ASSERT_EQ(b.AtAfter, compare(*b.After)) << step;
+            if (b.HasAfter) {
+                ASSERT_EQ(b.AtAfter, compare(b.After.Digest, b.After.Payload)) << step;
             }
         }
     };
