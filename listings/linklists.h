@@ -72,13 +72,12 @@ public:
     // Counts the leading entries for which goRight(compare(digest, payload)) holds, compare giving the
     // result of the key against an entry's item (it should read the payload only when the digest does
     // not decide); valid only while the chain is ordered, so that those entries form a prefix.
-    // `byDigest` tells which of the two arrays the comparisons mostly read.
     template <class Cmp, class GoRight>
-    Boundary Descend(Cmp compare, GoRight goRight, bool byDigest) const {
+    Boundary Descend(Cmp compare, GoRight goRight) const {
         Boundary b;
         if (FCount == 0) return b;
         const void* node = FRoot;
-        Prefetch(node, FHeight, byDigest);
+        Prefetch(node, FHeight);
         for (int h = FHeight;; --h) {
             const Inner* inner = static_cast<const Inner*>(node);
             const Leaf* leaf = static_cast<const Leaf*>(node);
@@ -110,7 +109,7 @@ public:
                 return b;
             }
             node = inner->Children[lo - 1];  // its first entry goes right, so the boundary is inside it
-            Prefetch(node, h - 1, byDigest);
+            Prefetch(node, h - 1);
             for (int i = 0; i < lo - 1; ++i) b.Count += inner->Sizes[i];
         }
     }
@@ -118,7 +117,7 @@ public:
 private:
     // Both node kinds stay below 1 KiB: the allocator serves larger blocks by first sweeping up every
     // small block freed since, which in a long grab costs more than the whole insertion.
-    static constexpr int kLeafMax = 60;
+    static constexpr int kLeafMax = 30;
     static constexpr int kInnerMax = 30;
     struct Leaf {
         int Count = 0;
@@ -135,25 +134,13 @@ private:
     };
     static_assert(sizeof(Leaf) < 1000 && sizeof(Inner) < 1000);
 
-    // Asks for the lines a search of the node reads: its count and the array the comparisons use.
-    static void Prefetch(const void* node, int height, bool byDigest) {
+    // Asks for every line of the node at once: a search reads the digests or the chain nodes, an
+    // insertion moves both, and the descent reads the sizes and children.
+    static void Prefetch(const void* node, int height) {
         const char* from = static_cast<const char*>(node);
-        const char* array;
-        int bytes;
-        if (height) {
-            const Inner* inner = static_cast<const Inner*>(node);
-            array = byDigest ? reinterpret_cast<const char*>(inner->FirstDigests)
-                             : reinterpret_cast<const char*>(inner->FirstPayloads);
-            bytes = kInnerMax * 8;
-        } else {
-            const Leaf* leaf = static_cast<const Leaf*>(node);
-            array = byDigest ? reinterpret_cast<const char*>(leaf->Digests)
-                             : reinterpret_cast<const char*>(leaf->Payloads);
-            bytes = kLeafMax * 8;
-        }
-        __builtin_prefetch(from);
-        for (int at = 0; at < bytes; at += 64) __builtin_prefetch(array + at);
-        __builtin_prefetch(array + bytes - 1);
+        const int bytes = height ? sizeof(Inner) : sizeof(Leaf);
+        for (int at = 0; at < bytes; at += 64) __builtin_prefetch(from + at);
+        __builtin_prefetch(from + bytes - 1);
     }
     static Entry FirstOf(const void* node, int height);
     static int SizeOf(const void* node, int height);
@@ -620,14 +607,14 @@ private:
             return Compare(key, *static_cast<TNode*>(payload)->Item);
         };
         const TRankIndex::Boundary lower =
-            FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, byDigest);
+            FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
         // an insertion that follows links between these two nodes
         if (lower.HasBefore) __builtin_prefetch(lower.Before.Payload, 1);
         if (lower.HasAfter) __builtin_prefetch(lower.After.Payload, 1);
         const int below = lower.Count;
         int equal = 0;
         if (lower.HasAfter && lower.AtAfter == crEqual)
-            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, byDigest).Count - below;
+            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
         while (r != crEqual && hi >= lo) {
