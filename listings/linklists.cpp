@@ -44,6 +44,7 @@ void TRankIndex::Free(void* node, int height) {
 }
 
 void TRankIndex::Clear() {
+    ++FVersion;
     Free(FRoot, FHeight);
     FRoot = nullptr;
     FHeight = 0;
@@ -136,6 +137,7 @@ void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entr
 }
 
 void TRankIndex::InsertAt(int rank, void* payload, uint64_t digest) {
+    ++FVersion;
     if (rank < 0 || rank > FCount) return;
     if (!FRoot) {
         FRoot = new Leaf;
@@ -178,6 +180,7 @@ bool TRankIndex::EraseFrom(void* node, int height, int rank) {
 }
 
 void TRankIndex::EraseAt(int rank) {
+    ++FVersion;
     if (rank < 0 || rank >= FCount) return;
     --FCount;
     if (EraseFrom(FRoot, FHeight, rank)) {
@@ -205,6 +208,7 @@ void* TRankIndex::Select(int rank) const {
 }
 
 void TRankIndex::SetDigest(int rank, uint64_t digest) {
+    ++FVersion;
     if (rank < 0 || rank >= FCount) return;
     Inner* path[32];
     int slot[32];
@@ -223,6 +227,7 @@ void TRankIndex::SetDigest(int rank, uint64_t digest) {
 
 // Builds the tree bottom up with nodes three quarters full, leaving room for insertions.
 void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
+    ++FVersion;
     Clear();
     if (entries.empty()) return;
     std::vector<void*> level;

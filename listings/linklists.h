@@ -61,6 +61,8 @@ public:
     TRankIndex& operator=(const TRankIndex&) = delete;
 
     int Count() const { return FCount; }
+    // Changes with every change of the entries, so that a rank remembered from before can be checked.
+    uint64_t Version() const { return FVersion; }
     void InsertAt(int rank, void* payload, uint64_t digest);
     void EraseAt(int rank);
     void* Select(int rank) const;
@@ -152,6 +154,7 @@ private:
     void* FRoot = nullptr;  // a Leaf when FHeight is 0, else an Inner
     int FHeight = 0;
     int FCount = 0;
+    uint64_t FVersion = 0;
 };
 
 }  // namespace linklists_detail
@@ -244,6 +247,7 @@ public:
         T* old = FCurrent->Item;
         if (old == item) return;
         FCurrent->Item = item;
+        FFinger = nullptr;
         if (FIndex && FDigest) FIndex->SetDigest(FPosition - 1, DigestOf(item));
         if (FCount > 1) FInOrder = false;
         Dispose(old);
@@ -331,6 +335,7 @@ public:
         TNode* b = FCurrent;
         if (!a || !b || a == b) return;
         std::swap(a->Item, b->Item);
+        FFinger = nullptr;
         if (FIndex && FDigest) {
             FIndex->SetDigest(rankA, DigestOf(a->Item));
             FIndex->SetDigest(FPosition - 1, DigestOf(b->Item));
@@ -462,6 +467,7 @@ protected:
         if (FCount == 0) FPooledNodes = true;
         FIndexedCompare = searchable;
         FDigest = digest;
+        FFinger = nullptr;
         FIndex = std::make_unique<linklists_detail::TRankIndex>();
         int rank = 0;
         for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n, DigestOf(n->Item));
@@ -510,6 +516,9 @@ private:
         if (FIndex) {
             try {
                 FIndex->InsertAt(FPosition - 1, node, DigestOf(item));
+                FFinger = node;
+                FFingerRank = FPosition - 1;
+                FFingerVersion = FIndex->Version();
             } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
                 FIndex.reset();
             }
@@ -597,24 +606,38 @@ private:
     // so the probes are replayed in integer arithmetic and only the last one is visited.
     TCompareResult IndexedSearch(const T& key) {
         using linklists_detail::TRankIndex;
-        const uint64_t keyDigest = DigestOf(&key);
-        const bool byDigest = FDigest != nullptr;
-        auto compareAt = [&](const uint64_t& digest, void* const& payload) {
-            if (byDigest && keyDigest != digest) {
-                const TCompareResult r = keyDigest < digest ? crLess : crGreater;
-                return FReverse ? InvertCompare(r) : r;
-            }
-            return Compare(key, *static_cast<TNode*>(payload)->Item);
-        };
-        const TRankIndex::Boundary lower =
-            FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
-        // an insertion that follows links between these two nodes
-        if (lower.HasBefore) __builtin_prefetch(lower.Before.Payload, 1);
-        if (lower.HasAfter) __builtin_prefetch(lower.After.Payload, 1);
-        const int below = lower.Count;
-        int equal = 0;
-        if (lower.HasAfter && lower.AtAfter == crEqual)
-            equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
+        int below = 0, equal = 0;
+        TNode* before = nullptr;  // the nodes at ranks below - 1 and below, when known
+        TNode* after = nullptr;
+        // Grabbers mostly add a channel's programmes in order, each right after the one before, so the
+        // gap after the last inserted node is tried first; it holds the key when the key falls strictly
+        // between that node and the next, and then no item equals the key.
+        if (FFinger && FIndex->Version() == FFingerVersion && Compare(key, *FFinger->Item) == crGreater &&
+            (!FFinger->Next || Compare(key, *FFinger->Next->Item) == crLess)) {
+            below = FFingerRank + 1;
+            before = FFinger;
+            after = FFinger->Next;
+        } else {
+            const uint64_t keyDigest = DigestOf(&key);
+            const bool byDigest = FDigest != nullptr;
+            auto compareAt = [&](const uint64_t& digest, void* const& payload) {
+                if (byDigest && keyDigest != digest) {
+                    const TCompareResult r = keyDigest < digest ? crLess : crGreater;
+                    return FReverse ? InvertCompare(r) : r;
+                }
+                return Compare(key, *static_cast<TNode*>(payload)->Item);
+            };
+            const TRankIndex::Boundary lower =
+                FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
+            if (lower.HasBefore) before = static_cast<TNode*>(lower.Before.Payload);
+            if (lower.HasAfter) after = static_cast<TNode*>(lower.After.Payload);
+            // an insertion that follows links between these two nodes
+            __builtin_prefetch(before, 1);
+            __builtin_prefetch(after, 1);
+            below = lower.Count;
+            if (lower.HasAfter && lower.AtAfter == crEqual)
+                equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
+        }
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
         while (r != crEqual && hi >= lo) {
@@ -624,10 +647,8 @@ private:
             else if (r == crGreater) lo = mid + 1;
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
-        const TRankIndex::Entry* at = mid == below && lower.HasBefore        ? &lower.Before
-                                      : mid == below + 1 && lower.HasAfter ? &lower.After
-                                                                           : nullptr;
-        FCurrent = static_cast<TNode*>(at ? at->Payload : FIndex->Select(mid - 1));
+        TNode* at = mid == below ? before : mid == below + 1 ? after : nullptr;
+        FCurrent = at ? at : static_cast<TNode*>(FIndex->Select(mid - 1));
         FPosition = mid;
         return r;
     }
@@ -720,6 +741,10 @@ private:
     std::unique_ptr<linklists_detail::TRankIndex> FIndex;
     TCompare FIndexedCompare = nullptr;
     TDigest FDigest = nullptr;
+    // The last node inserted and its rank, valid while the index has not changed since.
+    TNode* FFinger = nullptr;
+    int FFingerRank = 0;
+    uint64_t FFingerVersion = 0;
     // The node store of indexed lists (see NewNode).
     struct TNodeBlock {
         TNodeBlock* Next;

@@ -520,9 +520,14 @@ TEST(LinkList, RankIndexChangesNothingObservable) {
         List plain(true);
         IndexedList indexed(seed % 2 ? nullptr : CoarseDigest);
         const int keyRange = seed >= 4 ? 5 + 40 * (seed - 4) : 300;  // seeds 4 to 6: many duplicates
+        int runKey = 0;  // half the additions come in ascending runs, each right after the one before
         for (int step = 0; step < 6000; ++step) {
             const int op = static_cast<int>(rng() % 100);
-            const int key = static_cast<int>(rng() % keyRange);
+            int key = static_cast<int>(rng() % keyRange);
+            if (op < 20) {
+                if (key % 16 == 0) runKey = key;
+                key = runKey++ % keyRange;
+            }
             const int n = plain.Count();
             const int pos = static_cast<int>(rng() % (n + 3)) - 1;
             std::string r1, r2;
