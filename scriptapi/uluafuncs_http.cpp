@@ -1,12 +1,12 @@
 #include "scriptapi/uluafuncs_http.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "platform/files.h"
@@ -19,48 +19,40 @@ constexpr double kMsPerDay = 86400000.0;
 
 bool IsRedirect(int32_t status) { return status == 302 || status == 303 || status == 307; }
 
-std::string Reason(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
-
-// The page goes to a temporary file beside the cache file and is renamed over it, so an
-// interrupted write never leaves a truncated page to be served as fresh. Unlike the settings and
-// the XMLTV file, cache pages are not synced to disk: that costs more than the download itself,
-// and a page lost in a system crash is fetched again (an emptied one reads as absent).
-// Returns the reason of a failure, empty on success.
-std::string WriteCacheFile(const std::string& path, const std::string& page) {
-    static unsigned serial = 0;
-    std::string temp;
-    int fd = -1;
-    for (int tries = 0; fd < 0 && tries < 100; ++tries) {
-        temp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return Reason("cannot create a temporary file", errno);
+// The cached page at path when it is fresh enough for cacheAge: one open, one status (time and
+// size) and one read straight into the page. A page that cannot be read counts as stale, and so
+// does an empty one, which was never written as such (empty pages are not cached): both are
+// fetched again.
+bool ReadFreshPage(const std::string& path, int32_t cacheAge, int64_t startUnixMs, std::string& page) {
+    if (cacheAge != kAnyCacheAge && cacheAge <= 0) return false;  // no file is younger than 0 days
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool fresh = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    if (fresh && cacheAge != kAnyCacheAge) {
+        const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        fresh = CacheAgeDays(startUnixMs, modified) < cacheAge;
     }
-    if (fd < 0) return "cannot create a temporary file";
-    const char* p = page.data();
-    size_t left = page.size();
-    while (left > 0) {
-        const ssize_t put = ::write(fd, p, left);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            const int err = put < 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return Reason("cannot write", err);
+    size_t got = 0;
+    if (fresh) {
+        // The size from the status; a file that shows none (not a plain file) is read to its end.
+        const size_t expected = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+        page.resize(expected > 0 ? expected : 4096);
+        while (expected == 0 || got < expected) {
+            if (got == page.size()) page.resize(page.size() * 2);
+            const ssize_t n = ::read(fd, page.data() + got, page.size() - got);
+            if (n == 0) break;
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                fresh = false;
+                break;
+            }
+            got += static_cast<size_t>(n);
         }
-        p += put;
-        left -= static_cast<size_t>(put);
     }
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return Reason("cannot write", err);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int err = errno;
-        ::unlink(temp.c_str());
-        return Reason("cannot replace it", err);
-    }
-    return "";
+    ::close(fd);
+    page.resize(fresh ? got : 0);
+    return fresh && got > 0;
 }
 
 }  // namespace
@@ -106,7 +98,11 @@ std::optional<std::string> CachePathIn(const std::string& folder, const std::str
 }
 
 THTTPFunctions::THTTPFunctions(THTTPClient& client, std::string baseDir, int64_t startUnixMs)
-    : Sleep(platform::SleepMs), FClient(client), FBaseDir(std::move(baseDir)), FStartUnixMs(startUnixMs) {}
+    : Sleep(platform::SleepMs),
+      FClient(client),
+      FBaseDir(std::move(baseDir)),
+      FStartUnixMs(startUnixMs),
+      FCacheWriter(FBaseDir + "temp/") {}
 
 std::string THTTPFunctions::CacheFolder(const std::optional<std::string>& scriptID) const {
     return FBaseDir + "cache/" + scriptID.value_or("none") + "/";
@@ -133,18 +129,9 @@ TPageResult THTTPFunctions::Fetch(const TPageRequest& request, const std::string
     if (FClient.OnStatus) FClient.OnStatus(3, "Downloading " + request.URL + " ...");
 
     TPageResult result;
-    if (cachePath && platform::FileExists(*cachePath)) {
-        bool fresh = request.CacheAge == kAnyCacheAge;
-        if (!fresh) {
-            const std::optional<int64_t> modified = platform::FileModifiedMs(*cachePath);
-            fresh = modified && CacheAgeDays(FStartUnixMs, *modified) < request.CacheAge;
-        }
-        // A cached page that cannot be read is fetched again, as if it were stale; so is an empty
-        // one, which was never written as such (empty pages are not cached).
-        if (fresh && platform::ReadWholeFile(*cachePath, result.Page) && !result.Page.empty()) {
-            result.Status = 0;
-            return result;
-        }
+    if (cachePath && ReadFreshPage(*cachePath, request.CacheAge, FStartUnixMs, result.Page)) {
+        result.Status = 0;
+        return result;
     }
 
     result = Download(request.URL, postVars);
@@ -160,10 +147,10 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
 
     TPageResult result;
     for (int32_t attempt = 0; attempt <= maxRetries;) {
-        const THTTPResponse response = postVars ? FClient.Post(url, *postVars) : FClient.Get(url);
+        THTTPResponse response = postVars ? FClient.Post(url, *postVars) : FClient.Get(url);
         switch (response.Outcome) {
             case THTTPOutcome::Ok:
-                result.Page = response.Body;
+                result.Page = std::move(response.Body);
                 result.Status = response.Status;
                 FClient.BytesDownloaded += static_cast<int64_t>(result.Page.size());
                 FClient.Downloads += 1;
@@ -181,8 +168,8 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
             case THTTPOutcome::HTTPError:
                 result.Status = response.Status;
                 if (!postVars && IsRedirect(response.Status)) {
-                    result.Page = response.Location;
                     FClient.Log("Redirecting to: " + response.Location, true);
+                    result.Page = std::move(response.Location);
                     return result;
                 }
                 FClient.Log("HTTP Protocol error(" + std::to_string(response.Status) + ") downloading \"" + url +
@@ -201,13 +188,7 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
 
 void THTTPFunctions::StoreInCache(const std::string& path, const std::string& page) {
     // Failing to cache never fails the call: the page has been downloaded.
-    const size_t slash = path.rfind('/');
-    std::string error;
-    if (slash != std::string::npos && !platform::DirectoryExists(path.substr(0, slash)) &&
-        !platform::ForceDirectories(path.substr(0, slash)))
-        error = "cannot create its folder";
-    else
-        error = WriteCacheFile(path, page);
+    const std::string error = FCacheWriter.Write(path, page);
     if (!error.empty()) FClient.Log("Cache file \"" + path + "\" not written: " + error, false);
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "scriptapi/cachewriter.h"
 #include "scriptapi/httpclient.h"
 
 constexpr int32_t kAnyCacheAge = -1;  // a cached page of any age is fresh
@@ -28,8 +29,11 @@ struct TPageResult {
 class THTTPFunctions {
 public:
     // `baseDir` is the program folder with its trailing separator; `startUnixMs` the engine's start,
-    // from which cache ages count.
+    // from which cache ages count. Cache pages are written through a spare file in the program's
+    // "temp/" folder.
     THTTPFunctions(THTTPClient& client, std::string baseDir, int64_t startUnixMs);
+    THTTPFunctions(const THTTPFunctions&) = delete;
+    THTTPFunctions& operator=(const THTTPFunctions&) = delete;
 
     TPageResult Get(const TPageRequest& request);
     TPageResult Post(const TPageRequest& request, const std::string& postVars);
@@ -54,6 +58,7 @@ private:
     THTTPClient& FClient;
     std::string FBaseDir;
     int64_t FStartUnixMs;
+    TCacheWriter FCacheWriter;
 };
 
 // Cache age in whole days of a file last modified at fileUnixMs: the days from then to the
