@@ -137,6 +137,7 @@ public:
         FRoot = std::string(mkdtemp(pattern.data())) + "/";
         fs::create_directories(FRoot + "scripts");
         fs::create_directories(FRoot + "settings");
+        std::ofstream(FRoot + "settings/tavrin.ini") << "[Settings]\nSaveLog=0\n";  // no log file in the working folder
         std::ofstream(FRoot + "scripts/bench.lua") << kScript;
         fs::copy_file(fs::path(TAVRIN_SOURCE_DIR) / "bench/uk_rt_lua_parser.lua", FRoot + "scripts/parser.lua");
         BaseDir = FRoot;

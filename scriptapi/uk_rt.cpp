@@ -1,6 +1,9 @@
 #include "scriptapi/uk_rt.h"
 
-#include <cstdio>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <utility>
 
 #include "listings/timezones.h"
@@ -8,7 +11,7 @@
 
 namespace {
 
-constexpr const char* kLanguage = "en";  // every text the feed gives is English
+constexpr std::string_view kLanguage = "en";  // every text the feed gives is English
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -44,16 +47,26 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+std::string Quoted(std::string_view text) {
+    std::string s;
+    s.reserve(text.size() + 2);
+    s += '"';
+    s += text;
+    s += '"';
+    return s;
+}
 
-void AddText(std::unique_ptr<TXMLTVStringList>& list, std::string text) {
+// A text in the feed's language, built straight from the page's bytes.
+std::unique_ptr<TXMLTVString> Text(std::string_view text) {
+    return std::make_unique<TXMLTVString>(std::string(text), std::string(kLanguage));
+}
+
+void AddText(std::unique_ptr<TXMLTVStringList>& list, std::unique_ptr<TXMLTVString> text) {
     if (!list) list = std::make_unique<TXMLTVStringList>();
-    list->Add(std::make_unique<TXMLTVString>(std::move(text), kLanguage));
+    list->Append(std::move(text));
 }
 
-std::unique_ptr<TXMLTVString> Text(std::string text) {
-    return std::make_unique<TXMLTVString>(std::move(text), kLanguage);
-}
+void AddText(std::unique_ptr<TXMLTVStringList>& list, std::string_view text) { AddText(list, Text(text)); }
 
 void Log(const TFeedLog& log, const std::string& line) {
     if (log) log(line);
@@ -61,43 +74,96 @@ void Log(const TFeedLog& log, const std::string& line) {
 
 // ---- the fields of one programme line
 
-// Reads the fields of a programme page one after another; positions count from 1 as PosFrom's do.
+constexpr int kFields = 23;
+
+// Finds up to `want` bytes equal to c from `at` on, in order; tells how many there were.
+int FindAll(const char* at, const char* end, char c, const char** found, int want) {
+    int n = 0;
+#if defined(__SSE2__)
+    const __m128i pattern = _mm_set1_epi8(c);
+    for (; end - at >= 16; at += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, pattern))); mask != 0;
+             mask &= mask - 1) {
+            found[n++] = at + __builtin_ctz(mask);
+            if (n == want) return n;
+        }
+    }
+#endif
+    for (; at < end; ++at)
+        if (*at == c) {
+            found[n++] = at;
+            if (n == want) return n;
+        }
+    return n;
+}
+
+// Reads a programme page line by line, field by field. A separator is looked for over the rest of
+// the page, not only the line, so a line short of separators takes its missing fields from the next.
+// The separators of a line are found in one pass when the line starts; a missing one ends the call
+// only when its field is read, so that what the fields before it log is logged first.
 class TFieldReader {
 public:
-    TFieldReader(std::string_view page, const std::string& channelID) : FPage(page), FChannelID(channelID) {}
+    TFieldReader(std::string_view page, const std::string& channelID)
+        : FAt(page.data()), FEnd(page.data() + page.size()), FChannelID(channelID) {}
 
-    bool AtEnd() const { return FPosition >= static_cast<int>(FPage.size()); }  // before the last byte only
+    bool AtEnd() const { return FEnd - FAt <= 1; }  // a last lone byte starts no programme
 
-    // The text up to the next separator, which is passed; a missing separator ends the call.
-    std::string_view Next(std::string_view separator = "~") {
-        const int found = PosFrom(FPage, separator, FPosition);
-        if (found < 0) throw EFeedError("Parse error in channel " + FChannelID);
-        const std::string_view field = FPage.substr(FPosition - 1, found - FPosition);
-        FPosition = found + 1;
+    void StartLine() {
+        FField = 0;
+        FFieldStart = FAt;
+        FFound = FindAll(FAt, FEnd, '~', FSeparators, kFields - 1);
+        if (FFound == kFields - 1) {
+            const char* from = FSeparators[kFields - 2] + 1;
+            if (const void* feed = std::memchr(from, '\n', static_cast<size_t>(FEnd - from))) {
+                FSeparators[kFields - 1] = static_cast<const char*>(feed);
+                FFound = kFields;
+            }
+        }
+    }
+
+    // The next field of the line: "~" ends fields 1 to 22, the line feed field 23.
+    std::string_view Next() {
+        if (FField >= FFound) MissingSeparator();
+        const char* separator = FSeparators[FField++];
+        const std::string_view field(FFieldStart, static_cast<size_t>(separator - FFieldStart));
+        FFieldStart = separator + 1;
+        if (FField == kFields) FAt = FFieldStart;
         return field;
     }
-    std::string_view Last() { return Next("\n"); }  // field 23 ends the line
     void Skip() { Next(); }
 
 private:
-    std::string_view FPage;
+    [[noreturn, gnu::noinline, gnu::cold]] void MissingSeparator() const {
+        throw EFeedError("Parse error in channel " + FChannelID);
+    }
+
+    const char* FAt;  // the start of the next line
+    const char* FEnd;
     const std::string& FChannelID;
-    int FPosition = 1;
+    const char* FSeparators[kFields];
+    int FFound = 0;  // separators found for the line
+    int FField = 0;  // fields read from it
+    const char* FFieldStart = nullptr;
 };
 
 // ---- dates and times: fixed positions, strict conversion
 
-[[noreturn]] void BadDateTime(const char* what, std::string_view field, const char* reason,
-                              const std::string& channelID) {
+[[noreturn, gnu::noinline, gnu::cold]] void BadDateTime(const char* what, std::string_view field,
+                                                        const char* reason, const std::string& channelID) {
     throw EFeedError(std::string(what) + " " + Quoted(field) + " " + reason + " (channel " + channelID + ")");
 }
 
-// The part at 1-based bytes first..last, digits only.
-int ReadPart(std::string_view field, int first, int last, const std::string& channelID) {
-    const std::string part = CopyRange(field, first, last);
+[[noreturn, gnu::noinline, gnu::cold]] void NotWholeNumber(std::string_view part, const std::string& channelID) {
+    throw EFeedError(Quoted(part) + " is not a whole number (channel " + channelID + ")");
+}
+
+// The part at 1-based bytes first..last (within the field), digits only.
+inline int ReadPart(std::string_view field, int first, int last, const std::string& channelID) {
+    const std::string_view part = field.substr(static_cast<size_t>(first - 1), static_cast<size_t>(last - first + 1));
     int value = 0;
     for (char c : part) {
-        if (!IsDigit(c)) throw EFeedError(Quoted(part) + " is not a whole number (channel " + channelID + ")");
+        if (!IsDigit(c)) NotWholeNumber(part, channelID);
         value = value * 10 + (c - '0');
     }
     return value;
@@ -151,6 +217,19 @@ bool CutMarker(std::string& title, std::string_view marker) {
     return true;
 }
 
+// Writes a number that is not negative in decimal at `at`; returns the end.
+char* WriteWhole(char* at, int32_t value) {
+    char digits[10];
+    int n = 0;
+    auto rest = static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    while (n > 0) *at++ = digits[--n];
+    return at;
+}
+
 // Field 3: "n/m" (episode n of m), perhaps followed by a further sub-title; anything else is a
 // sub-title as a whole.
 void ReadEpisode(std::string_view field, TProgram& p) {
@@ -158,7 +237,7 @@ void ReadEpisode(std::string_view field, TProgram& p) {
     const bool numbered = IsDigit(field[0]) && slash != std::string_view::npos && slash > 0 &&
                           IsDigit(field[slash - 1]) && slash + 1 < field.size() && IsDigit(field[slash + 1]);
     if (!numbered) {
-        AddText(p.Sub_Title, std::string(field));
+        AddText(p.Sub_Title, field);
         return;
     }
     size_t end = slash + 1;  // the first byte after the number part
@@ -167,54 +246,61 @@ void ReadEpisode(std::string_view field, TProgram& p) {
     const int32_t m = WholeNumberOrZero(field.substr(slash + 1, end - slash - 1));  // 0 for "3/4/5"
     // xmltv_ns counts from 0; an episode 0 would give an index of -1, which is no episode number.
     if (n >= 1) {
-        char number[32];
-        std::snprintf(number, sizeof number, ".%d/%d.", static_cast<int>(n - 1), static_cast<int>(m));
+        char number[24];  // ".n/m.", the numbers below 2^31
+        char* at = number;
+        *at++ = '.';
+        at = WriteWhole(at, n - 1);
+        *at++ = '/';
+        at = WriteWhole(at, m);
+        *at++ = '.';
+        auto episode = std::make_unique<TEpisode>(std::string(number, at), std::string("xmltv_ns"));
         if (!p.Episode) p.Episode = std::make_unique<TEpisodeList>();
-        p.Episode->Add(std::make_unique<TEpisode>(number, "xmltv_ns"));
+        p.Episode->Append(std::move(episode));
     }
     // A further sub-title needs more than three bytes after the number part, such as " - X".
     if (field.size() > end + 3) {
         size_t from = end;
         while (from < field.size() && (field[from] == ' ' || field[from] == '-')) ++from;
-        if (from < field.size()) AddText(p.Sub_Title, std::string(field.substr(from)));
+        if (from < field.size()) AddText(p.Sub_Title, field.substr(from));
     }
 }
 
-void AddActor(TXMLTVCredits& credits, std::string actor, std::string character) {
+void AddActor(TXMLTVCredits& credits, std::string_view actor, std::string_view character) {
     if (actor.empty() && character.empty()) return;
     if (!credits.Actor) credits.Actor = std::make_unique<TCastList>();
     auto member = std::make_unique<TCastMember>();
-    member->Actor = std::move(actor);
-    member->Character = std::move(character);
-    credits.Actor->Add(std::move(member));
+    member->Actor.assign(actor.data(), actor.size());
+    member->Character.assign(character.data(), character.size());
+    credits.Actor->Append(std::move(member));
 }
 
 // Field 6: either "Name, Name, ..." or "Character*Actor|Character*Actor|...".
 void ReadCast(std::string_view field, TXMLTVCredits& credits, const TProgram& p, const TFeedLog& debugLog) {
-    const int length = static_cast<int>(field.size());
-    int position = 1;
-    if (PosFirst(field, "*") < 0) {
-        while (position <= length) {
-            const int comma = PosFrom(field, ",", position);
-            const int last = comma < 0 ? length : comma - 1;
-            AddActor(credits, CopyRange(field, position, last), std::string());
-            position = comma < 0 ? length + 1 : comma + 1;
-            if (position <= length && field[position - 1] == ' ') ++position;  // one space after the comma
+    constexpr size_t npos = std::string_view::npos;
+    const size_t length = field.size();
+    size_t at = 0;
+    if (field.find('*') == npos) {
+        while (at < length) {
+            const size_t comma = field.find(',', at);
+            const size_t end = comma == npos ? length : comma;
+            AddActor(credits, field.substr(at, end - at), std::string_view());
+            at = comma == npos ? length : comma + 1;
+            if (at < length && field[at] == ' ') ++at;  // one space after the comma
         }
         return;
     }
-    while (position <= length) {
-        const int star = PosFrom(field, "*", position);
-        if (star < 0) {
+    while (at < length) {
+        const size_t star = field.find('*', at);
+        if (star == npos) {
             // The rest holds no pair: keep it whole as one more actor rather than lose the name.
             Log(debugLog, "Bad cast list " + Quoted(field) + " for program " + Quoted(FirstValue(p.Title)));
-            AddActor(credits, CopyRange(field, position, length), std::string());
+            AddActor(credits, field.substr(at), std::string_view());
             return;
         }
-        const int bar = PosFrom(field, "|", star + 1);
-        const int last = bar < 0 ? length : bar - 1;
-        AddActor(credits, CopyRange(field, star + 1, last), CopyRange(field, position, star - 1));
-        position = bar < 0 ? length + 1 : bar + 1;
+        const size_t bar = field.find('|', star + 1);
+        const size_t end = bar == npos ? length : bar;
+        AddActor(credits, field.substr(star + 1, end - star - 1), field.substr(at, star - at));
+        at = bar == npos ? length : bar + 1;
     }
 }
 
@@ -230,38 +316,50 @@ TXMLTVVideo& VideoOf(TProgram& p) {
 
 bool IsTrue(std::string_view field) { return field == "true"; }  // "True" and "1" do not count
 
+const std::string& FirstText(const std::unique_ptr<TXMLTVStringList>& list) {
+    static const std::string none;
+    const TXMLTVString* first = list ? list->FirstItem() : nullptr;
+    return first ? first->Value : none;
+}
+
 bool IsToBeAnnounced(const TProgram& p) {
-    const std::string title = FirstValue(p.Title);
-    return title == "Film To Be Announced" || title == "To Be Announced" || FirstValue(p.Category) == "TBA";
+    const std::string& title = FirstText(p.Title);
+    return title == "Film To Be Announced" || title == "To Be Announced" || FirstText(p.Category) == "TBA";
 }
 
 // One programme line, from the reader's position to its line feed.
 std::unique_ptr<TProgram> ReadProgram(TFieldReader& in, const TFeedProgramsOptions& options,
                                       const TFeedLog& debugLog) {
     const std::string& channelID = options.ChannelID;
+    in.StartLine();
     auto p = std::make_unique<TProgram>();
     p->Channel = channelID;
 
-    // 1: the title, with the markers that tell how the times are meant
-    std::string title(in.Next());
-    const bool bst = CutMarker(title, "(BST)");
-    const bool gmt = CutMarker(title, "(GMT)");
-    if (title.empty()) {
-        title = "(No Title)";
+    // 1: the title, with the markers that tell how the times are meant. The text is built once, in
+    // its entry; a marker is cut out of it there.
+    std::unique_ptr<TXMLTVString> title = Text(in.Next());
+    bool bst = false, gmt = false;
+    if (title->Value.find('(') != std::string::npos) {
+        bst = CutMarker(title->Value, "(BST)");
+        gmt = CutMarker(title->Value, "(GMT)");
+    }
+    if (title->Value.empty()) {
+        title->Value.assign("(No Title)");
         Log(debugLog, "Program with blank title in channel " + Quoted(channelID));
     }
     AddText(p->Title, std::move(title));
 
     // 2, 3: sub-title, episode
-    if (const auto f = in.Next(); !f.empty()) AddText(p->Sub_Title, std::string(f));
+    if (const auto f = in.Next(); !f.empty()) AddText(p->Sub_Title, f);
     if (const auto f = in.Next(); !f.empty()) ReadEpisode(f, *p);
 
     // 4 to 6: date text, director, cast
-    p->Date = std::string(in.Next());
+    const std::string_view date = in.Next();
+    p->Date.assign(date.data(), date.size());
     if (const auto f = in.Next(); !f.empty()) {
         TXMLTVCredits& credits = CreditsOf(*p);
         credits.Director = std::make_unique<TStringList>();
-        credits.Director->Add(std::string(f));
+        credits.Director->Append(std::make_unique<std::string>(f));
     }
     if (const auto f = in.Next(); !f.empty()) ReadCast(f, CreditsOf(*p), *p, debugLog);
 
@@ -274,9 +372,9 @@ std::unique_ptr<TProgram> ReadProgram(TFieldReader& in, const TFeedProgramsOptio
         subtitles->Type = 1;  // teletext
         subtitles->Lang = Text("English");
         p->Subtitles = std::make_unique<TXMLTVSubtitlesList>();
-        p->Subtitles->Add(std::move(subtitles));
+        p->Subtitles->Append(std::move(subtitles));
     }
-    if (IsTrue(in.Next())) VideoOf(*p).Aspect = "16:9";
+    if (IsTrue(in.Next())) VideoOf(*p).Aspect.assign("16:9");
     in.Skip();
     in.Skip();
     if (IsTrue(in.Next())) VideoOf(*p).Colour = false;
@@ -289,13 +387,13 @@ std::unique_ptr<TProgram> ReadProgram(TFieldReader& in, const TFeedProgramsOptio
     }
     if (const auto f = in.Next(); !f.empty()) {
         auto rating = std::make_unique<TXMLTVRating>();
-        rating->Value = std::string(f);
-        rating->System = "BBFC";
+        rating->Value.assign(f.data(), f.size());
+        rating->System.assign("BBFC");
         p->Rating = std::make_unique<TXMLTVRatingList>();
-        p->Rating->Add(std::move(rating));
+        p->Rating->Append(std::move(rating));
     }
-    if (const auto f = in.Next(); !f.empty()) AddText(p->Category, std::string(f));
-    if (const auto f = in.Next(); !f.empty()) AddText(p->Description, std::string(f));
+    if (const auto f = in.Next(); !f.empty()) AddText(p->Category, f);
+    if (const auto f = in.Next(); !f.empty()) AddText(p->Description, f);
     in.Skip();
 
     // 20 to 22: date, start, stop. Without a date there is no time to set: the times are still
@@ -326,7 +424,7 @@ std::unique_ptr<TProgram> ReadProgram(TFieldReader& in, const TFeedProgramsOptio
     p->Stop = stop;
 
     // 23: length in minutes; a negative one is no length
-    if (const int32_t minutes = WholeNumberOrZero(TrimBlanks(in.Last())); minutes > 0) p->Length = minutes;
+    if (const int32_t minutes = WholeNumberOrZero(TrimBlanks(in.Next())); minutes > 0) p->Length = minutes;
     p->Units = 2;
     p->Encoding = options.Encoding;
     return p;

@@ -447,6 +447,43 @@ TEST_F(UKRTTest, PagesWithoutProgrammes) {
     }
 }
 
+// The separators of a line are looked for in one pass: fields of every length around its 16-byte
+// steps, a line short of separators that takes its last fields from the next line, and lines logged
+// by the fields read before a missing separator, which come before the error.
+TEST_F(UKRTTest, FieldBoundaries) {
+    for (size_t title = 1; title <= 40; ++title) {
+        for (size_t desc = 0; desc <= 40; ++desc) {
+            const std::string t(title, 'a'), d(desc, 'd');
+            const Result r = Parse(Line({{1, t}, {18, d}, {23, "7"}}) + Line({{1, "next"}}));
+            ASSERT_EQ(r.Programs.size(), 2u) << title << " " << desc;
+            EXPECT_EQ(Describe(*r.Programs[0]), "Title[" + t + "] " + (desc ? "Desc[" + d + "] " : "") +
+                                                    "Start[2006-01-15 10:00] Stop[2006-01-15 11:00] Len[7]");
+            EXPECT_EQ(FirstValue(r.Programs[1]->Title), "next");
+        }
+    }
+    struct Case {
+        const char* name;
+        std::string page;
+        std::vector<std::string> programs, debug;
+        std::string error;
+    } cases[] = {
+        {"short line borrows from the next", "A~B\n" + Line({{1, "C"}}), {"Title[A] Sub[B\nC] Start[none] Stop[none]"}, {}, ""},
+        {"blank title logged before the error", std::string(22, '~'), {}, {"Program with blank title in channel \"bbc1\""},
+         "Parse error in channel bbc1"},
+        {"bad cast logged before the error", "T~~~~~Hero*Ann|Bob~~", {},
+         {"Bad cast list \"Hero*Ann|Bob\" for program \"T\""}, "Parse error in channel bbc1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result r = Parse(c.page);
+        std::vector<std::string> got;
+        for (const auto& p : r.Programs) got.push_back(Describe(*p));
+        EXPECT_EQ(got, c.programs);
+        EXPECT_EQ(r.Debug, c.debug);
+        EXPECT_EQ(r.Error, c.error);
+    }
+}
+
 // Programmes handed to a grabber's list before a fault stay there; the list owns them.
 TEST_F(UKRTTest, ProgrammesBeforeAFaultStayInTheList) {
     TProgList list;
