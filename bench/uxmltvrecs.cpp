@@ -23,25 +23,25 @@ std::vector<std::unique_ptr<TProgram>> MakeProgrammes(int n, uint32_t seed) {
     return out;
 }
 
-// n programmes with distinct random IDs, each added with AddProgram, as a grabber's pass does. A pass
+// Adds n programmes with AddProgram, as a grabber's pass does; idOf(i, text) writes the i-th ID. A pass
 // adds each programme right after building it, so the programmes are built in small batches just
 // before they are added (untimed): a programme's own bytes are then as warm as in a grab, whatever n.
-void BM_AddProgram(benchmark::State& state) {
+template <class IDOf>
+void AddInBatches(benchmark::State& state, IDOf idOf) {
     const int n = static_cast<int>(state.range(0));
     constexpr int kBatch = 1000;
     std::vector<std::unique_ptr<TProgram>> batch;
     batch.reserve(kBatch);
     for (auto _ : state) {
         state.PauseTiming();
-        std::mt19937_64 rng(7);
         {
             TProgList list;
             for (int done = 0; done < n; done += kBatch) {
                 batch.clear();
                 for (int i = done; i < n && i < done + kBatch; ++i) {
                     auto p = std::make_unique<TProgram>();
-                    char id[32];
-                    std::snprintf(id, sizeof id, "p%016llx", static_cast<unsigned long long>(rng()));
+                    char id[64];
+                    idOf(i, id);
                     p->ID = id;
                     batch.push_back(std::move(p));
                 }
@@ -55,39 +55,25 @@ void BM_AddProgram(benchmark::State& state) {
     }
 }
 
-// The same with the IDs grabbers make ("<channel>-<start>"), added channel by channel in time order as
-// a grab reads its pages: each programme lands right after the one before, in a list where the IDs of
-// one channel share a long prefix.
+// Distinct random IDs.
+void BM_AddProgram(benchmark::State& state) {
+    std::mt19937_64 rng(7);
+    AddInBatches(state, [&](int, char (&id)[64]) {
+        std::snprintf(id, sizeof id, "p%016llx", static_cast<unsigned long long>(rng()));
+    });
+}
+
+// The IDs grabbers make ("<channel>-<start>"), added channel by channel in time order as a grab reads
+// its pages: each programme lands right after the one before, in a list where the IDs of one channel
+// share a long prefix.
 void BM_AddProgramByChannel(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0));
     constexpr int kChannels = 200;
-    constexpr int kBatch = 1000;
-    const int perChannel = (n + kChannels - 1) / kChannels;
-    std::vector<std::unique_ptr<TProgram>> batch;
-    batch.reserve(kBatch);
-    for (auto _ : state) {
-        state.PauseTiming();
-        {
-            TProgList list;
-            for (int done = 0; done < n; done += kBatch) {
-                batch.clear();
-                for (int i = done; i < n && i < done + kBatch; ++i) {
-                    auto p = std::make_unique<TProgram>();
-                    const int slot = i % perChannel;  // half-hour slots from 1 June
-                    char id[64];
-                    std::snprintf(id, sizeof id, "channel%03d.example.com-202406%02d%02d%02d", i / perChannel,
-                                  1 + slot / 48, slot % 48 / 2, slot % 2 * 30);
-                    p->ID = id;
-                    batch.push_back(std::move(p));
-                }
-                state.ResumeTiming();
-                for (auto& p : batch) list.AddProgram(std::move(p));
-                state.PauseTiming();
-            }
-            if (list.Count() != n) state.SkipWithError("duplicate IDs");
-        }
-        state.ResumeTiming();
-    }
+    const int perChannel = static_cast<int>((state.range(0) + kChannels - 1) / kChannels);
+    AddInBatches(state, [&](int i, char (&id)[64]) {
+        const int slot = i % perChannel;  // half-hour slots from 1 June
+        std::snprintf(id, sizeof id, "channel%03d.example.com-202406%02d%02d%02d", i / perChannel, 1 + slot / 48,
+                      slot % 48 / 2, slot % 2 * 30);
+    });
 }
 
 // The replacement rule on a plain list without the rank index, for comparison: quadratic.
