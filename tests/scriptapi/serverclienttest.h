@@ -11,13 +11,19 @@
 
 namespace testing_servers {
 
-class TServerClientTest : public ::testing::Test {
+// One HTTP test server for a whole test suite.
+class TSharedServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { Server = new TServerProcess("httpserver.py"); }
     static void TearDownTestSuite() {
         delete Server;
         Server = nullptr;
     }
+    static inline TServerProcess* Server = nullptr;
+};
+
+class TServerClientTest : public TSharedServerTest {
+protected:
 
     // Each test starts with a server that has forgotten earlier requests and cookies.
     void SetUp() override {
@@ -27,7 +33,6 @@ protected:
         };
     }
 
-    static inline TServerProcess* Server = nullptr;
     THTTPClient Client;
     std::vector<std::string> Log;
 };

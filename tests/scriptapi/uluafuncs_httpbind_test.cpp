@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "scriptapi/luahelpers.h"
 #include "tests/engine/programfolder.h"
+#include "tests/scriptapi/serverclienttest.h"
 #include "tests/scriptapi/testservers.h"
 
 using namespace testing_support;
@@ -22,13 +23,8 @@ constexpr int64_t kHour = 3600 * 1000;
 
 // An engine with a grabber "test" (its handle in the global H) and a post processor "pp" (in P),
 // talking to the local HTTP server, whose address scripts find in the global URL.
-class HTTPBindingTest : public ::testing::Test {
+class HTTPBindingTest : public TSharedServerTest {
 protected:
-    static void SetUpTestSuite() { Server = new TServerProcess("httpserver.py"); }
-    static void TearDownTestSuite() {
-        delete Server;
-        Server = nullptr;
-    }
 
     void SetUp() override {
         FetchRaw(Server->URL("/_reset"));
@@ -81,14 +77,11 @@ protected:
     }
     size_t Requests() const { return RequestLog(*Server).size(); }
 
-    static TServerProcess* Server;
     ProgramFolder Folder;
     std::unique_ptr<EngineRun> Run;
     std::vector<std::string> Status;
     std::vector<std::pair<int32_t, int32_t>> Progress;
 };
-
-TServerProcess* HTTPBindingTest::Server = nullptr;
 
 const std::string kGetUsage =
     "\"[Page] [Error] = HTTP.Get([URL],[Grabber],[Username],[Password],[CacheFile],[CacheAge])\"";
