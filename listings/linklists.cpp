@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
+#include <type_traits>
 
 namespace linklists_detail {
 
@@ -32,20 +34,71 @@ int TRankIndex::SizeOf(const void* node, int height) {
     return height ? static_cast<const Inner*>(node)->Total : static_cast<const Leaf*>(node)->Count;
 }
 
+void* TRankIndex::Carve(size_t bytes) {
+    constexpr size_t kAlign = 64;
+    constexpr size_t kHeader = (sizeof(TBlock) + kAlign - 1) / kAlign * kAlign;
+    if (FFreshLeft < bytes) {
+        const size_t size = FLastBlockBytes ? std::min<size_t>(FLastBlockBytes * 2, 256 * 1024) : 4096;
+        void* raw = ::operator new(size, std::align_val_t{kAlign});
+        TBlock* block = static_cast<TBlock*>(raw);
+        block->Next = FBlocks;
+        FBlocks = block;
+        FLastBlockBytes = size;
+        FFresh = static_cast<char*>(raw) + kHeader;
+        FFreshLeft = size - kHeader;
+    }
+    void* at = FFresh;
+    FFresh += bytes;
+    FFreshLeft -= bytes;
+    return at;
+}
+
+TRankIndex::Leaf* TRankIndex::NewLeaf() {
+    void* at = FFreeLeaves;
+    if (at) FFreeLeaves = FFreeLeaves->Next;
+    else at = Carve(sizeof(Leaf));
+    return new (at) Leaf;
+}
+
+TRankIndex::Inner* TRankIndex::NewInner() {
+    void* at = FFreeInners;
+    if (at) FFreeInners = FFreeInners->Next;
+    else at = Carve(sizeof(Inner));
+    return new (at) Inner;
+}
+
+void TRankIndex::ReleaseBlocks() {
+    while (FBlocks) {
+        TBlock* next = FBlocks->Next;
+        ::operator delete(FBlocks, std::align_val_t{64});
+        FBlocks = next;
+    }
+    FFresh = nullptr;
+    FFreshLeft = 0;
+    FLastBlockBytes = 0;
+    FFreeLeaves = FFreeInners = nullptr;
+}
+
+// Returns an emptied node (and whatever is still below it) to the store.
 void TRankIndex::Free(void* node, int height) {
     if (!node) return;
-    if (height == 0) {
-        delete static_cast<Leaf*>(node);
-        return;
+    if (height) {
+        Inner* inner = static_cast<Inner*>(node);
+        for (int i = 0; i < inner->Count; ++i) Free(inner->Children[i], height - 1);
     }
-    Inner* inner = static_cast<Inner*>(node);
-    for (int i = 0; i < inner->Count; ++i) Free(inner->Children[i], height - 1);
-    delete inner;
+    Release(node, height != 0);
+}
+
+// Returns one node to the store, leaving what lies below it alone.
+void TRankIndex::Release(void* node, bool inner) {
+    static_assert(std::is_trivially_destructible_v<Leaf> && std::is_trivially_destructible_v<Inner>);
+    TFreeNode*& list = inner ? FFreeInners : FFreeLeaves;
+    list = new (node) TFreeNode{list};
 }
 
 void TRankIndex::Clear() {
     ++FVersion;
-    Free(FRoot, FHeight);
+    ReleaseBlocks();
     FRoot = nullptr;
     FHeight = 0;
     FCount = 0;
@@ -82,7 +135,7 @@ void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entr
         Leaf* leaf = static_cast<Leaf*>(node);
         Leaf* right = nullptr;
         if (leaf->Count == kLeafMax) {
-            right = new Leaf;
+            right = NewLeaf();
             right->Count = kLeafMax / 2;
             leaf->Count = kLeafMax - right->Count;
             std::copy(leaf->Digests + leaf->Count, leaf->Digests + kLeafMax, right->Digests);
@@ -110,7 +163,7 @@ void* TRankIndex::InsertInto(void* node, int height, int rank, const Entry& entr
     Inner* right = nullptr;
     int at = i + 1;
     if (inner->Count == kInnerMax) {
-        right = new Inner;
+        right = NewInner();
         right->Count = kInnerMax / 2;
         inner->Count = kInnerMax - right->Count;
         const int from = inner->Count;
@@ -140,13 +193,13 @@ void TRankIndex::InsertAt(int rank, void* payload, uint64_t digest) {
     ++FVersion;
     if (rank < 0 || rank > FCount) return;
     if (!FRoot) {
-        FRoot = new Leaf;
+        FRoot = NewLeaf();
         FHeight = 0;
     }
     void* sibling = InsertInto(FRoot, FHeight, rank, Entry{payload, digest});
     ++FCount;
     if (sibling) {
-        Inner* root = new Inner;
+        Inner* root = NewInner();
         root->Count = 2;
         root->Children[0] = FRoot;
         root->Children[1] = sibling;
@@ -191,7 +244,7 @@ void TRankIndex::EraseAt(int rank) {
         Inner* root = static_cast<Inner*>(FRoot);
         FRoot = root->Children[0];
         --FHeight;
-        delete root;
+        Release(root, true);
     }
 }
 
@@ -233,7 +286,7 @@ void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
     std::vector<void*> level;
     const size_t leafFill = kLeafMax * 3 / 4;
     for (size_t at = 0; at < entries.size(); at += leafFill) {
-        Leaf* leaf = new Leaf;
+        Leaf* leaf = NewLeaf();
         const size_t n = std::min(leafFill, entries.size() - at);
         for (size_t k = 0; k < n; ++k) {
             leaf->Payloads[k] = entries[at + k].Payload;
@@ -248,7 +301,7 @@ void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
         std::vector<void*> up;
         ++height;
         for (size_t at = 0; at < level.size(); at += innerFill) {
-            Inner* inner = new Inner;
+            Inner* inner = NewInner();
             const size_t n = std::min(innerFill, level.size() - at);
             for (size_t k = 0; k < n; ++k) {
                 inner->Children[k] = level[at + k];

@@ -121,12 +121,13 @@ private:
     // small block freed since, which in a long grab costs more than the whole insertion.
     static constexpr int kLeafMax = 30;
     static constexpr int kInnerMax = 30;
-    struct Leaf {
+    // Line-aligned, so that a prefetched node costs its own lines only.
+    struct alignas(64) Leaf {
         int Count = 0;
         uint64_t Digests[kLeafMax];
         void* Payloads[kLeafMax];
     };
-    struct Inner {
+    struct alignas(64) Inner {
         int Count = 0;
         int Total = 0;  // entries below
         uint64_t FirstDigests[kInnerMax];  // the first entry below each child
@@ -146,10 +147,31 @@ private:
     }
     static Entry FirstOf(const void* node, int height);
     static int SizeOf(const void* node, int height);
-    static void Free(void* node, int height);
+    void Free(void* node, int height);
+    void Release(void* node, bool inner);
     static void Describe(Inner* inner, int slot, int height);
     void* InsertInto(void* node, int height, int rank, const Entry& entry);
     bool EraseFrom(void* node, int height, int rank);
+
+    // The node store: nodes are cut from blocks the index owns, each twice the size of the one before
+    // (up to 256 KiB), so that a long list's index lies together instead of among its items, and a
+    // descent stays within few pages. Freed nodes are reused; the blocks go when the index is cleared.
+    Leaf* NewLeaf();
+    Inner* NewInner();
+    void* Carve(size_t bytes);
+    void ReleaseBlocks();
+    struct TBlock {
+        TBlock* Next;
+    };
+    struct TFreeNode {
+        TFreeNode* Next;
+    };
+    TBlock* FBlocks = nullptr;
+    char* FFresh = nullptr;  // the unused rest of the newest block
+    size_t FFreshLeft = 0;
+    size_t FLastBlockBytes = 0;
+    TFreeNode* FFreeLeaves = nullptr;
+    TFreeNode* FFreeInners = nullptr;
 
     void* FRoot = nullptr;  // a Leaf when FHeight is 0, else an Inner
     int FHeight = 0;
@@ -468,6 +490,8 @@ protected:
         FIndexedCompare = searchable;
         FDigest = digest;
         FFinger = nullptr;
+        FSearchAfter = nullptr;
+        FSearchBetween = false;
         FIndex = std::make_unique<linklists_detail::TRankIndex>();
         int rank = 0;
         for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n, DigestOf(n->Item));
@@ -494,7 +518,17 @@ private:
     // Links a new node after (or before) the current one and makes it current.
     void Link(T* item, bool before) {
         TNode* node = NewNode(item);
-        if (FCount == 0) {
+        // An indexed search found the two nodes the new one goes between; linking them without reading
+        // them leaves only stores to lines that may still be on their way.
+        TNode* const at = FCurrent;
+        if (FIndex && FSearchBetween && FSearchVersion == FIndex->Version() &&
+            (before ? at == FSearchAfter : at == FSearchBefore)) {
+            node->Prev = FSearchBefore;
+            node->Next = FSearchAfter;
+            FSearchBefore->Next = node;
+            FSearchAfter->Prev = node;
+            if (!before) ++FPosition;
+        } else if (FCount == 0) {
             FFirst = FLast = node;
             FPosition = 1;
         } else if (before) {
@@ -515,8 +549,16 @@ private:
         ++FCount;
         if (FIndex) {
             try {
-                FIndex->InsertAt(FPosition - 1, node, DigestOf(item));
+                const uint64_t digest = DigestOf(item);
+                // the digest of the next node is known when the search that placed this one saw it
+                FFingerNextDigestKnown = FSearchAfter && FSearchAfterDigestKnown && node->Next == FSearchAfter &&
+                                         FSearchVersion == FIndex->Version();
+                FFingerNextDigest = FSearchAfterDigest;
+                FSearchAfter = nullptr;
+                FSearchBetween = false;
+                FIndex->InsertAt(FPosition - 1, node, digest);
                 FFinger = node;
+                FFingerDigest = digest;
                 FFingerRank = FPosition - 1;
                 FFingerVersion = FIndex->Version();
             } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
@@ -612,25 +654,36 @@ private:
         // Grabbers mostly add a channel's programmes in order, each right after the one before, so the
         // gap after the last inserted node is tried first; it holds the key when the key falls strictly
         // between that node and the next, and then no item equals the key.
-        if (FFinger && FIndex->Version() == FFingerVersion && Compare(key, *FFinger->Item) == crGreater &&
-            (!FFinger->Next || Compare(key, *FFinger->Next->Item) == crLess)) {
+        // Unequal digests decide a comparison without visiting the item, which may lie anywhere in memory.
+        const uint64_t keyDigest = DigestOf(&key);
+        const bool byDigest = FDigest != nullptr;
+        auto compareAt = [&](const uint64_t& digest, void* const& payload) {
+            if (byDigest && keyDigest != digest) {
+                const TCompareResult r = keyDigest < digest ? crLess : crGreater;
+                return FReverse ? InvertCompare(r) : r;
+            }
+            return Compare(key, *static_cast<TNode*>(payload)->Item);
+        };
+        const bool fingerValid = FFinger && FIndex->Version() == FFingerVersion;
+        if (fingerValid && compareAt(FFingerDigest, FFinger) == crGreater &&
+            (!FFinger->Next || (FFingerNextDigestKnown ? compareAt(FFingerNextDigest, FFinger->Next)
+                                                       : Compare(key, *FFinger->Next->Item)) == crLess)) {
             below = FFingerRank + 1;
             before = FFinger;
             after = FFinger->Next;
+            FSearchBefore = before;
+            FSearchAfter = after;
+            FSearchAfterDigestKnown = FFingerNextDigestKnown;
+            FSearchAfterDigest = FFingerNextDigest;
         } else {
-            const uint64_t keyDigest = DigestOf(&key);
-            const bool byDigest = FDigest != nullptr;
-            auto compareAt = [&](const uint64_t& digest, void* const& payload) {
-                if (byDigest && keyDigest != digest) {
-                    const TCompareResult r = keyDigest < digest ? crLess : crGreater;
-                    return FReverse ? InvertCompare(r) : r;
-                }
-                return Compare(key, *static_cast<TNode*>(payload)->Item);
-            };
             const TRankIndex::Boundary lower =
                 FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
             if (lower.HasBefore) before = static_cast<TNode*>(lower.Before.Payload);
             if (lower.HasAfter) after = static_cast<TNode*>(lower.After.Payload);
+            FSearchBefore = before;
+            FSearchAfter = after;
+            FSearchAfterDigestKnown = lower.HasAfter;
+            FSearchAfterDigest = lower.After.Digest;
             // an insertion that follows links between these two nodes
             __builtin_prefetch(before, 1);
             __builtin_prefetch(after, 1);
@@ -650,6 +703,8 @@ private:
         TNode* at = mid == below ? before : mid == below + 1 ? after : nullptr;
         FCurrent = at ? at : static_cast<TNode*>(FIndex->Select(mid - 1));
         FPosition = mid;
+        FSearchVersion = FIndex->Version();
+        FSearchBetween = before && after && equal == 0;  // then they are neighbours in the chain
         return r;
     }
 
@@ -745,6 +800,17 @@ private:
     TNode* FFinger = nullptr;
     int FFingerRank = 0;
     uint64_t FFingerVersion = 0;
+    uint64_t FFingerDigest = 0;
+    bool FFingerNextDigestKnown = false;
+    uint64_t FFingerNextDigest = 0;
+    // The nodes on either side of the boundary the last indexed search found (valid while the index
+    // has not changed since), and the digest of the one after it, for the finger.
+    TNode* FSearchBefore = nullptr;
+    TNode* FSearchAfter = nullptr;
+    bool FSearchBetween = false;
+    bool FSearchAfterDigestKnown = false;
+    uint64_t FSearchAfterDigest = 0;
+    uint64_t FSearchVersion = 0;
     // The node store of indexed lists (see NewNode).
     struct TNodeBlock {
         TNodeBlock* Next;

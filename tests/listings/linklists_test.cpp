@@ -56,6 +56,13 @@ std::string Spaced(const List& list) {
     return out;
 }
 
+// Walks from the last item to the first with Prev (moves the current item).
+std::string Backwards(List& list) {
+    std::string out;
+    for (Item* it = list.Last(); it; it = list.CurrentIndex() > 1 ? list.Prev() : nullptr) out += it->Name + " ";
+    return out;
+}
+
 std::string CurrentName(const List& list) { return list.Current() ? list.Current()->Name : "-"; }
 
 TEST(LinkList, NavigationMovesCurrentAndPosition) {
@@ -575,6 +582,12 @@ TEST(LinkList, RankIndexChangesNothingObservable) {
             ASSERT_EQ(CurrentName(plain), CurrentName(indexed)) << "seed " << seed << " step " << step;
             ASSERT_EQ(plain.CurrentIndex(), indexed.CurrentIndex()) << "seed " << seed << " step " << step;
             ASSERT_EQ(plain.Sorted(), indexed.Sorted());
+            if (step % 250 == 0 && plain.Count() > 0) {  // the backward links too, then back to where it was
+                const int at = plain.CurrentIndex();
+                ASSERT_EQ(Backwards(indexed), Backwards(plain)) << "seed " << seed << " step " << step;
+                plain.GetItem(at);
+                indexed.GetItem(at);
+            }
         }
     }
     EXPECT_EQ(Item::Live, 0);
