@@ -74,8 +74,12 @@ public:
     // Counts the leading entries for which goRight(compare(digest, payload)) holds, compare giving the
     // result of the key against an entry's item (it should read the payload only when the digest does
     // not decide); valid only while the chain is ordered, so that those entries form a prefix.
+    // With keyDigest given, entries whose digest differs from it are placed by counting, without a
+    // branch or a comparison: those whose digest lies below it (above it when `descending`) go right,
+    // the others not; only entries with an equal digest are compared.
     template <class Cmp, class GoRight>
-    Boundary Descend(Cmp compare, GoRight goRight) const {
+    Boundary Descend(Cmp compare, GoRight goRight, const uint64_t* keyDigest = nullptr,
+                     bool descending = false) const {
         Boundary b;
         if (FCount == 0) return b;
         const void* node = FRoot;
@@ -87,7 +91,17 @@ public:
             const uint64_t* digests = h ? inner->FirstDigests : leaf->Digests;
             void* const* payloads = h ? inner->FirstPayloads : leaf->Payloads;
             int lo = 0, hi = n;  // the first entry that does not go right
-            TCompareResult atHi = crLess;
+            if (keyDigest) {
+                const uint64_t key = *keyDigest;
+                int below = 0, equal = 0;
+                for (int i = 0; i < n; ++i) {
+                    below += digests[i] < key;
+                    equal += digests[i] == key;
+                }
+                lo = descending ? n - below - equal : below;
+                hi = lo + equal;
+            }
+            TCompareResult atHi = crLess;  // what an entry placed by its digest alone compares as
             while (lo < hi) {
                 const int mid = (lo + hi) / 2;
                 const TCompareResult r = compare(digests[mid], payloads[mid]);
@@ -676,8 +690,9 @@ private:
             FSearchAfterDigestKnown = FFingerNextDigestKnown;
             FSearchAfterDigest = FFingerNextDigest;
         } else {
+            const uint64_t* byCount = byDigest ? &keyDigest : nullptr;
             const TRankIndex::Boundary lower =
-                FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; });
+                FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, byCount, FReverse);
             if (lower.HasBefore) before = static_cast<TNode*>(lower.Before.Payload);
             if (lower.HasAfter) after = static_cast<TNode*>(lower.After.Payload);
             FSearchBefore = before;
@@ -689,15 +704,22 @@ private:
             __builtin_prefetch(after, 1);
             below = lower.Count;
             if (lower.HasAfter && lower.AtAfter == crEqual)
-                equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }).Count - below;
+                equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, byCount, FReverse)
+                            .Count -
+                        below;
         }
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
-        while (r != crEqual && hi >= lo) {
+        while (hi >= lo) {  // without branches on the outcome of a probe: it is a coin toss each time
             mid = (lo + hi) / 2;
-            r = mid <= below ? crGreater : mid <= below + equal ? crEqual : crLess;
-            if (r == crLess) hi = mid - 1;
-            else if (r == crGreater) lo = mid + 1;
+            const bool right = mid <= below;
+            if (!right && mid <= below + equal) {
+                r = crEqual;
+                break;
+            }
+            r = right ? crGreater : crLess;
+            lo = right ? mid + 1 : lo;
+            hi = right ? hi : mid - 1;
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
         TNode* at = mid == below ? before : mid == below + 1 ? after : nullptr;
