@@ -131,8 +131,8 @@ public:
     }
 
 private:
-    // Both node kinds stay below 1 KiB: the allocator serves larger blocks by first sweeping up every
-    // small block freed since, which in a long grab costs more than the whole insertion.
+    // A leaf fills eight cache lines; smaller leaves make the tree deeper and larger ones make each
+    // insertion move more, both slower for lists of a hundred thousand.
     static constexpr int kLeafMax = 30;
     static constexpr int kInnerMax = 30;
     // Line-aligned, so that a prefetched node costs its own lines only.
@@ -149,7 +149,7 @@ private:
         int Sizes[kInnerMax];  // entries below each child
         void* Children[kInnerMax];
     };
-    static_assert(sizeof(Leaf) < 1000 && sizeof(Inner) < 1000);
+    static_assert(sizeof(Leaf) <= 512);
 
     // Asks for every line of the node at once: a search reads the digests or the chain nodes, an
     // insertion moves both, and the descent reads the sizes and children.
