@@ -679,9 +679,11 @@ private:
             return Compare(key, *static_cast<TNode*>(payload)->Item);
         };
         const bool fingerValid = FFinger && FIndex->Version() == FFingerVersion;
-        if (fingerValid && compareAt(FFingerDigest, FFinger) == crGreater &&
+        const bool fromFinger =
+            fingerValid && compareAt(FFingerDigest, FFinger) == crGreater &&
             (!FFinger->Next || (FFingerNextDigestKnown ? compareAt(FFingerNextDigest, FFinger->Next)
-                                                       : Compare(key, *FFinger->Next->Item)) == crLess)) {
+                                                       : Compare(key, *FFinger->Next->Item)) == crLess);
+        if (fromFinger) {
             below = FFingerRank + 1;
             before = FFinger;
             after = FFinger->Next;
@@ -710,16 +712,26 @@ private:
         }
         int lo = 1, hi = FCount, mid = FPosition;
         TCompareResult r = crLess;
-        while (hi >= lo) {  // without branches on the outcome of a probe: it is a coin toss each time
-            mid = (lo + hi) / 2;
-            const bool right = mid <= below;
-            if (!right && mid <= below + equal) {
-                r = crEqual;
-                break;
+        if (fromFinger) {
+            // insertions one after the other repeat the outcomes of the probes, which branches predict
+            while (r != crEqual && hi >= lo) {
+                mid = (lo + hi) / 2;
+                r = mid <= below ? crGreater : mid <= below + equal ? crEqual : crLess;
+                if (r == crLess) hi = mid - 1;
+                else if (r == crGreater) lo = mid + 1;
             }
-            r = right ? crGreater : crLess;
-            lo = right ? mid + 1 : lo;
-            hi = right ? hi : mid - 1;
+        } else {
+            while (hi >= lo) {  // without branches on the outcome of a probe: it is a coin toss each time
+                mid = (lo + hi) / 2;
+                const bool right = mid <= below;
+                if (!right && mid <= below + equal) {
+                    r = crEqual;
+                    break;
+                }
+                r = right ? crGreater : crLess;
+                lo = right ? mid + 1 : lo;
+                hi = right ? hi : mid - 1;
+            }
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
         TNode* at = mid == below ? before : mid == below + 1 ? after : nullptr;
