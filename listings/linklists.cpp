@@ -35,11 +35,10 @@ int TRankIndex::SizeOf(const void* node, int height) {
 }
 
 void* TRankIndex::Carve(size_t bytes) {
-    constexpr size_t kAlign = 64;
-    constexpr size_t kHeader = (sizeof(TBlock) + kAlign - 1) / kAlign * kAlign;
+    constexpr size_t kHeader = (sizeof(TBlock) + kLineBytes - 1) / kLineBytes * kLineBytes;
     if (FFreshLeft < bytes) {
         const size_t size = FLastBlockBytes ? std::min<size_t>(FLastBlockBytes * 2, 256 * 1024) : 4096;
-        void* raw = ::operator new(size, std::align_val_t{kAlign});
+        void* raw = ::operator new(size, std::align_val_t{kLineBytes});
         TBlock* block = static_cast<TBlock*>(raw);
         block->Next = FBlocks;
         FBlocks = block;
@@ -70,7 +69,7 @@ TRankIndex::Inner* TRankIndex::NewInner() {
 void TRankIndex::ReleaseBlocks() {
     while (FBlocks) {
         TBlock* next = FBlocks->Next;
-        ::operator delete(FBlocks, std::align_val_t{64});
+        ::operator delete(FBlocks, std::align_val_t{kLineBytes});
         FBlocks = next;
     }
     FFresh = nullptr;
@@ -79,17 +78,7 @@ void TRankIndex::ReleaseBlocks() {
     FFreeLeaves = FFreeInners = nullptr;
 }
 
-// Returns an emptied node (and whatever is still below it) to the store.
-void TRankIndex::Free(void* node, int height) {
-    if (!node) return;
-    if (height) {
-        Inner* inner = static_cast<Inner*>(node);
-        for (int i = 0; i < inner->Count; ++i) Free(inner->Children[i], height - 1);
-    }
-    Release(node, height != 0);
-}
-
-// Returns one node to the store, leaving what lies below it alone.
+// Returns a node to the store (what lay below it is gone already or lives on elsewhere).
 void TRankIndex::Release(void* node, bool inner) {
     static_assert(std::is_trivially_destructible_v<Leaf> && std::is_trivially_destructible_v<Inner>);
     TFreeNode*& list = inner ? FFreeInners : FFreeLeaves;
@@ -224,7 +213,7 @@ bool TRankIndex::EraseFrom(void* node, int height, int rank) {
     void* child = inner->Children[i];
     --inner->Total;
     if (EraseFrom(child, height - 1, rank)) {
-        Free(child, height - 1);
+        Release(child, height > 1);
         CloseSlot(i, inner->Count, inner->Sizes, inner->Children, inner->FirstDigests, inner->FirstPayloads);
         return --inner->Count == 0;
     }

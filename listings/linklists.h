@@ -136,12 +136,13 @@ private:
     static constexpr int kLeafMax = 30;
     static constexpr int kInnerMax = 30;
     // Line-aligned, so that a prefetched node costs its own lines only.
-    struct alignas(64) Leaf {
+    static constexpr size_t kLineBytes = 64;
+    struct alignas(kLineBytes) Leaf {
         int Count = 0;
         uint64_t Digests[kLeafMax];
         void* Payloads[kLeafMax];
     };
-    struct alignas(64) Inner {
+    struct alignas(kLineBytes) Inner {
         int Count = 0;
         int Total = 0;  // entries below
         uint64_t FirstDigests[kInnerMax];  // the first entry below each child
@@ -161,7 +162,6 @@ private:
     }
     static Entry FirstOf(const void* node, int height);
     static int SizeOf(const void* node, int height);
-    void Free(void* node, int height);
     void Release(void* node, bool inner);
     static void Describe(Inner* inner, int slot, int height);
     void* InsertInto(void* node, int height, int rank, const Entry& entry);
