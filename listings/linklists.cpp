@@ -267,6 +267,20 @@ void TRankIndex::SetDigest(int rank, uint64_t digest) {
     for (int h = 1; h <= FHeight; ++h) Describe(path[h], slot[h], h);
 }
 
+void TRankIndex::Collect(const void* node, int height, std::vector<Entry>& out) {
+    if (height == 0) {
+        const Leaf* leaf = static_cast<const Leaf*>(node);
+        for (int i = 0; i < leaf->Count; ++i) out.push_back(Entry{leaf->Payloads[i], leaf->Digests[i]});
+        return;
+    }
+    const Inner* inner = static_cast<const Inner*>(node);
+    for (int i = 0; i < inner->Count; ++i) Collect(inner->Children[i], height - 1, out);
+}
+
+void TRankIndex::CollectEntries(std::vector<Entry>& out) const {
+    if (FRoot) Collect(FRoot, FHeight, out);
+}
+
 // Builds the tree bottom up with nodes three quarters full, leaving room for insertions.
 void TRankIndex::Rebuild(const std::vector<Entry>& entries) {
     ++FVersion;

@@ -70,6 +70,8 @@ public:
     void Clear();
     // Takes the entries in their new order after the chain was reordered.
     void Rebuild(const std::vector<Entry>& entries);
+    // Appends all entries to out, by rank.
+    void CollectEntries(std::vector<Entry>& out) const;
 
     // Counts the leading entries for which goRight(compare(digest, payload)) holds, compare giving the
     // result of the key against an entry's item (it should read the payload only when the digest does
@@ -161,6 +163,7 @@ private:
         __builtin_prefetch(from + bytes - 1);
     }
     static Entry FirstOf(const void* node, int height);
+    static void Collect(const void* node, int height, std::vector<Entry>& out);
     static int SizeOf(const void* node, int height);
     void Release(void* node, bool inner);
     static void Describe(Inner* inner, int slot, int height);
@@ -217,34 +220,54 @@ public:
 
     // ---- navigation: each returns the item of the node it moves to, or none
     T* First() {
+        Settle();
         FCurrent = FFirst;
         FPosition = 1;
         return ItemOf(FCurrent);
     }
     T* Last() {
+        Settle();
         FCurrent = FLast;
         FPosition = FCount;
         return ItemOf(FCurrent);
     }
     T* Next() {
+        Settle();
         if (FCount == 0 || FCurrent == FLast) linklists_detail::RaiseIndexError(FCount);
         FCurrent = FCurrent->Next;
         ++FPosition;
         return FCurrent->Item;
     }
     T* Prev() {
+        Settle();
         if (FCurrent == FFirst) linklists_detail::RaiseIndexError(0);
         FCurrent = FCurrent->Prev;
         --FPosition;
         return FCurrent->Item;
     }
-    T* Current() const { return ItemOf(FCurrent); }
-    T* FirstItem() const { return ItemOf(FFirst); }  // without moving
-    T* LastItem() const { return ItemOf(FLast); }    // without moving
-    int CurrentIndex() const { return FPosition; }
-    int Count() const { return FCount; }
+    T* Current() const {
+        Settle();
+        return ItemOf(FCurrent);
+    }
+    T* FirstItem() const {  // without moving
+        Settle();
+        return ItemOf(FFirst);
+    }
+    T* LastItem() const {  // without moving
+        Settle();
+        return ItemOf(FLast);
+    }
+    int CurrentIndex() const {
+        Settle();
+        return FPosition;
+    }
+    int Count() const {
+        Settle();
+        return FCount;
+    }
 
     virtual T* GetItem(int position) {
+        Settle();
         if (position == FPosition) return ItemOf(FCurrent);
         if (position < 1 || position > FCount) linklists_detail::RaiseIndexError(position);
         SeekTo(position);
@@ -254,6 +277,7 @@ public:
     // ---- insertion: the inserted item becomes current. Owning lists take the item when the call
     // returns normally; if it throws, the item is still the caller's.
     void Insert(T* item, bool before) {
+        Settle();
         Link(item, before);
         FSorted = false;
         FInOrder = FCount <= 1;
@@ -268,6 +292,7 @@ public:
     }
     // Keeps the sorted mark: sorted insertion on a sorted list, insertion before the current item otherwise.
     virtual void Add(T* item) {
+        Settle();
         if (FCount == 0) {
             const bool sorted = FSorted;
             Prepend(item);
@@ -279,6 +304,7 @@ public:
         }
     }
     void ReplaceCurrent(T* item) {
+        Settle();
         if (FCount == 0) linklists_detail::RaiseListError("List is Empty, cannot replace data");
         T* old = FCurrent->Item;
         if (old == item) return;
@@ -313,6 +339,7 @@ public:
     // ---- removal
     // Returns the removed item when keepItem is set (it is the caller's then), otherwise none.
     virtual T* Remove(bool keepItem, int position) {
+        Settle();
         GetItem(position);
         if (!FCurrent) return nullptr;  // an empty list whose position was asked for: nothing to remove
         TNode* node = FCurrent;
@@ -336,9 +363,13 @@ public:
         return nullptr;
     }
     virtual void Delete(int position) { Remove(false, position); }
-    virtual void DeleteCurrent() { Delete(FPosition); }
+    virtual void DeleteCurrent() {
+        Settle();
+        Delete(FPosition);
+    }
     // Empties the list; the sorted mark, comparison and direction stay.
     virtual void Clear(bool keepItems = false) {
+        Settle();
         TNode* node = FFirst;
         FFirst = FLast = FCurrent = nullptr;
         FCount = 0;
@@ -364,6 +395,7 @@ public:
     }
     // Swaps the items at two positions; the node at position2 is current afterwards.
     virtual void Exchange(int position1, int position2) {
+        Settle();
         GetItem(position1);
         TNode* a = FCurrent;
         const int rankA = FPosition - 1;
@@ -382,6 +414,7 @@ public:
     // ---- order and search
     // A top-down merge sort that relinks the nodes; items comparing equal come out in reverse order.
     virtual void Sort(TCompare compare, bool reverse = false) {
+        Settle();
         if (FCount > 1) {
             if (!compare) linklists_detail::RaiseListError("List is unsorted");
             TNode* cursor = FFirst;
@@ -413,6 +446,7 @@ public:
     }
     // Leaves the node of the last probe current.
     virtual TCompareResult BinarySearch(const T& key) {
+        Settle();
         if (!FSorted) linklists_detail::RaiseListError("Cannot Binary Search Unsorted List");
         if (FCount == 0) return crLess;
         First();
@@ -441,6 +475,7 @@ public:
     // success the found item is current; otherwise the last item is.
     template <class K, class Cmp>
     bool Find(const K& key, Cmp compare) {
+        Settle();
         if (FCount == 0) return false;
         First();
         for (;;) {
@@ -455,8 +490,14 @@ public:
     TCompare Comparison() const { return FCompare; }
     bool Reversed() const { return FReverse; }
     bool OwnsItems() const { return FOwnsItems; }
-    void SetOwnsItems(bool owns) { FOwnsItems = owns; }
-    void SetOnFreeItem(TFreeItem handler) { FOnFreeItem = std::move(handler); }
+    void SetOwnsItems(bool owns) {
+        Settle();
+        FOwnsItems = owns;
+    }
+    void SetOnFreeItem(TFreeItem handler) {
+        Settle();
+        FOnFreeItem = std::move(handler);
+    }
 
     // ---- iteration in list order that leaves the current item alone
     template <class V>
@@ -488,9 +529,15 @@ public:
     };
     using iterator = TIterator<T>;
     using const_iterator = TIterator<const T>;
-    iterator begin() { return iterator(FFirst); }
+    iterator begin() {
+        Settle();
+        return iterator(FFirst);
+    }
     iterator end() { return iterator(); }
-    const_iterator begin() const { return const_iterator(FFirst); }
+    const_iterator begin() const {
+        Settle();
+        return const_iterator(FFirst);
+    }
     const_iterator end() const { return const_iterator(); }
 
 protected:
@@ -510,6 +557,102 @@ protected:
         int rank = 0;
         for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n, DigestOf(n->Item));
     }
+    // A list may put off work on its items (see TProgList): while FUnsettled is set, every call that
+    // looks at the list or changes it first has SettlePending do that work, so nothing can tell.
+    bool FUnsettled = false;
+    virtual void SettlePending() {}
+    void Settle() const {
+        if (FUnsettled) const_cast<TLinkList*>(this)->SettlePending();
+    }
+
+    // Whether MergeInOrder can take items now: an owning list in ascending order of the indexed
+    // comparison, with digests.
+    bool CanMergeInOrder() const {
+        return FIndex && FDigest && FSorted && FInOrder && !FReverse && FOwnsItems && FCompare &&
+               FCompare == FIndexedCompare;
+    }
+    struct TFresh {
+        T* Item;
+        uint64_t Digest;  // the digest of the item
+    };
+    // Links items in a single pass over the list: `fresh` must be in ascending order, and none of them
+    // may compare equal to another. The result is what adding them one by one in the list's order
+    // gives, with `current` (one of them) current. Returns false, having changed nothing, when the list
+    // cannot take them so (see CanMergeInOrder) or when one compares equal to an item of the list.
+    // Costs O(n + k) instead of k searches: for many items at once.
+    bool MergeInOrder(const std::vector<TFresh>& fresh, const T* current) {
+        using Entry = linklists_detail::TRankIndex::Entry;
+        if (!CanMergeInOrder() || fresh.empty()) return false;
+        std::vector<Entry> old;
+        old.reserve(FCount);
+        FIndex->CollectEntries(old);
+        // first the merged order, without touching the chain; fresh items get their nodes later
+        std::vector<Entry> merged;
+        merged.reserve(old.size() + fresh.size());
+        std::vector<size_t> freshAt;  // where each fresh item goes in merged
+        freshAt.reserve(fresh.size());
+        size_t i = 0;
+        for (const TFresh& f : fresh) {
+            for (; i < old.size(); ++i) {
+                const Entry& e = old[i];
+                if (f.Digest < e.Digest) break;
+                if (f.Digest == e.Digest) {
+                    const TCompareResult r = FCompare(*f.Item, *static_cast<TNode*>(e.Payload)->Item);
+                    if (r == crEqual) return false;
+                    if (r == crLess) break;
+                }
+                merged.push_back(e);
+            }
+            freshAt.push_back(merged.size());
+            merged.push_back(Entry{nullptr, f.Digest});
+        }
+        merged.insert(merged.end(), old.begin() + static_cast<std::ptrdiff_t>(i), old.end());
+        // then the nodes, all before the first change, so that running out of memory changes nothing
+        std::vector<TNode*> nodes;
+        nodes.reserve(fresh.size());
+        try {
+            for (const TFresh& f : fresh) nodes.push_back(NewNode(f.Item));
+        } catch (...) {
+            for (TNode* n : nodes) {
+                if (FPooledNodes) {
+                    n->Next = FFreeNodes;
+                    FFreeNodes = n;
+                } else {
+                    delete n;
+                }
+            }
+            throw;
+        }
+        for (size_t k = 0; k < nodes.size(); ++k) merged[freshAt[k]].Payload = nodes[k];
+        auto nodeAt = [&](size_t m) { return static_cast<TNode*>(merged[m].Payload); };
+        FCurrent = nodeAt(0);
+        FPosition = 1;
+        for (size_t k = 0; k < nodes.size(); ++k) {
+            const size_t m = freshAt[k];
+            TNode* node = nodes[k];
+            node->Prev = m > 0 ? nodeAt(m - 1) : nullptr;
+            node->Next = m + 1 < merged.size() ? nodeAt(m + 1) : nullptr;
+            if (node->Prev) node->Prev->Next = node;
+            if (node->Next) node->Next->Prev = node;
+            if (fresh[k].Item == current) {
+                FCurrent = node;
+                FPosition = static_cast<int>(m) + 1;
+            }
+        }
+        FFirst = nodeAt(0);
+        FLast = nodeAt(merged.size() - 1);
+        FCount = static_cast<int>(merged.size());
+        FFinger = nullptr;
+        FSearchBefore = FSearchAfter = nullptr;
+        FSearchBetween = false;
+        try {
+            FIndex->Rebuild(merged);
+        } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
+            FIndex.reset();
+        }
+        return true;
+    }
+
     // The insertion that follows a BinarySearch for the item: before the node the search left current
     // unless the item is greater; the sorted mark is kept.
     void InsertAtSearch(T* item, TCompareResult searchResult) {
@@ -520,14 +663,14 @@ protected:
         FInOrder = inOrder;
     }
 
-private:
-    static T* ItemOf(const TNode* node) { return node ? node->Item : nullptr; }
-
     void Dispose(T* item) {
         if (!item) return;
         if (FOwnsItems) delete item;
         else if (FOnFreeItem) FOnFreeItem(item);
     }
+
+private:
+    static T* ItemOf(const TNode* node) { return node ? node->Item : nullptr; }
 
     // Links a new node after (or before) the current one and makes it current.
     void Link(T* item, bool before) {
