@@ -136,7 +136,34 @@ TProgList::TProgList() : TLinkList<TProgram>(true) {
     EnableRankIndex(CompareProgramID, ProgramIDDigest);
 }
 
+TProgList::~TProgList() {
+    for (const TPending& p : FPending) Dispose(p.Program);  // waiting programmes are the list's too
+    FPending.clear();
+    FUnsettled = false;
+}
+
+// A grabber hands over all its programmes before anything reads them. Each one searched for and
+// linked on arrival would cost a walk down the index to wherever its ID falls, which for a hundred
+// thousand programmes in no particular order means a trip to memory each. So programmes with IDs
+// wait, and go in together when the list is next used: in one pass over the list when many wait,
+// one by one otherwise. Either way the list ends up as adding them one by one would leave it.
 void TProgList::AddProgram(TProgram* program) {
+    if (!program->ID.empty() && Sorted() && Comparison() == CompareProgramID && CanMergeInOrder()) {
+        const uint64_t digest = ProgramIDDigest(*program);
+        if (!FPending.empty() && FPendingInOrder) {
+            const TPending& before = FPending.back();
+            FPendingInOrder = before.Digest < digest ||
+                              (before.Digest == digest && CompareProgramID(*before.Program, *program) == crLess);
+        }
+        FPending.push_back(TPending{program, digest});
+        FUnsettled = true;
+        return;
+    }
+    AddNow(program);
+}
+
+void TProgList::AddNow(TProgram* program) {
+    Settle();  // before FKey is set: settling uses it
     if (program->ID.empty()) {
         Append(program);
         return;
@@ -157,12 +184,68 @@ void TProgList::AddProgram(TProgram* program) {
     Add(program);
 }
 
+void TProgList::SettlePending() {
+    FUnsettled = false;  // first: the calls below use the list
+    const bool inOrder = FPendingInOrder;
+    size_t done = 0;
+    try {
+        // a pass over the whole list pays off when the waiting programmes are many beside it
+        const size_t listed = static_cast<size_t>(Count());
+        if (FPending.size() >= 64 && FPending.size() * 8 >= listed && MergePending(FPending, inOrder)) {
+            done = FPending.size();
+        } else {
+            for (; done < FPending.size(); ++done) AddNow(FPending[done].Program);
+        }
+    } catch (...) {
+        // the programmes not yet in go on waiting, in the order they came
+        FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(done));
+        FUnsettled = !FPending.empty();
+        throw;
+    }
+    FPendingInOrder = true;
+    if (FPending.capacity() > 4096) {
+        std::vector<TPending>().swap(FPending);  // a big batch leaves no big buffer behind
+    } else {
+        FPending.clear();
+    }
+}
+
+// Links the waiting programmes (in the order they came) in one pass. Of programmes with the same ID
+// the one that came last replaces the others, as one by one. Declines, changing nothing, when one
+// has the ID of a programme in the list: which of equal IDs a search finds is then for AddNow to say.
+bool TProgList::MergePending(const std::vector<TPending>& pending, bool inOrder) {
+    std::vector<TPending> sorted;
+    if (!inOrder) {  // among equal IDs the order they came stays
+        sorted = pending;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const TPending& a, const TPending& b) {
+            return a.Digest != b.Digest ? a.Digest < b.Digest : CompareProgramID(*a.Program, *b.Program) == crLess;
+        });
+    }
+    std::vector<TFresh> fresh;
+    fresh.reserve(pending.size());
+    std::vector<TProgram*> replaced;
+    for (const TPending& p : inOrder ? pending : sorted) {
+        // programmes that came in ascending order have distinct IDs
+        if (!inOrder && !fresh.empty() && fresh.back().Digest == p.Digest &&
+            CompareProgramID(*p.Program, *fresh.back().Item) == crEqual) {
+            replaced.push_back(fresh.back().Item);
+            fresh.back() = TFresh{p.Program, p.Digest};
+        } else {
+            fresh.push_back(TFresh{p.Program, p.Digest});
+        }
+    }
+    if (!MergeInOrder(fresh, pending.back().Program)) return false;
+    for (TProgram* p : replaced) Dispose(p);
+    return true;
+}
+
 void TProgList::AddProgram(std::unique_ptr<TProgram> program) {
     AddProgram(program.get());
     program.release();
 }
 
 TProgram* TProgList::FindID(const std::string& id) {
+    Settle();  // before FKey is set: settling uses it
     FKey.ID = id;
     if (Sorted() && Comparison() == CompareProgramID) return BinarySearch(FKey) == crEqual ? Current() : nullptr;
     return Find(FKey, CompareProgramID) ? Current() : nullptr;

@@ -218,8 +218,10 @@ inline std::string FirstValue(const std::unique_ptr<TXMLTVStringList>& list) { r
 class TProgList : public TLinkList<TProgram> {
 public:
     TProgList();
+    ~TProgList() override;
     // Takes the programme. One without ID is appended; one with an ID replaces a programme with the
-    // same ID and is then added with Add (sorted insertion while the list is in ID order).
+    // same ID and is then added with Add (sorted insertion while the list is in ID order). While the
+    // list is in ID order, programmes with IDs wait until the list is next used, which cannot tell.
     void AddProgram(TProgram* program);
     void AddProgram(std::unique_ptr<TProgram> program);
     // The programme whose ID matches case-insensitively, made current; none when there is none. Binary
@@ -229,6 +231,17 @@ public:
     void SortPrograms(const std::string& order, bool reverse, const TChanList* channels);
 
 private:
+    // Programmes with IDs handed over while the list is in ID order wait here, in the order they came,
+    // until something looks at the list; then they go in together (see SettlePending).
+    struct TPending {
+        TProgram* Program;
+        uint64_t Digest;
+    };
+    void AddNow(TProgram* program);
+    void SettlePending() override;
+    bool MergePending(const std::vector<TPending>& pending, bool inOrder);
+    std::vector<TPending> FPending;
+    bool FPendingInOrder = true;  // each waiting programme's ID above the one before
     TProgram FKey;  // search key, reused so that looking up an ID allocates nothing
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <string>
@@ -157,6 +159,103 @@ TEST(ProgList, AddProgramMatchesTheLiteralRule) {
             ASSERT_EQ(at, list.CurrentIndex()) << "step " << step;
             ASSERT_EQ(list.Current()->Clump, reference.Current()->Clump) << "step " << step;
         }
+    }
+}
+
+// Programmes that wait for the list to be used go in as one by one would have put them: the list is
+// used after runs of additions of every length, in each of the ways a caller may first use it, with
+// IDs at random, ascending, and repeating (in another letter case too).
+TEST(ProgList, WaitingProgrammesEndUpAsAddedOneByOne) {
+    struct Case {
+        const char* name;
+        int ids;  // how many IDs to draw from; 0 for distinct random ones
+        bool ascending;
+        int repeats;  // in a thousand additions, how many repeat an ID used before
+        int meanRun;  // additions between uses of the list, on average
+    };
+    const std::vector<Case> cases = {
+        {"distinct random IDs, long runs", 0, false, 0, 1500},
+        {"random IDs, long runs, a few again", 0, false, 2, 1500},
+        {"distinct random IDs, short runs", 0, false, 0, 4},
+        {"ascending IDs, long runs", 0, true, 0, 700},
+        {"ascending IDs, now and then one again", 0, true, 50, 400},
+        {"few IDs: replacements everywhere", 40, false, 500, 300},
+        {"few IDs, short runs", 40, false, 500, 6},
+    };
+    for (const Case& c : cases) {
+        std::mt19937 rng(static_cast<uint32_t>(c.meanRun * 7 + c.ids + c.repeats));
+        TProgList list;
+        TLinkList<TProgram> reference(true);
+        reference.Sort(CompareProgramID, false);
+        std::vector<std::string> used;
+        int ascending = 0;
+        auto caseOf = [&](std::string id) {
+            for (char& ch : id)
+                if (rng() % 2) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            return id;
+        };
+        auto nextID = [&]() -> std::string {
+            if (!used.empty() && static_cast<int>(rng() % 1000) < c.repeats) return caseOf(used[rng() % used.size()]);
+            char id[32];
+            if (c.ids) std::snprintf(id, sizeof id, "id%02u", static_cast<unsigned>(rng() % c.ids));
+            else if (c.ascending) std::snprintf(id, sizeof id, "ch%02d-%06d", ascending / 1000, ascending % 1000), ++ascending;
+            else std::snprintf(id, sizeof id, "p%08x", static_cast<unsigned>(rng()));
+            used.emplace_back(id);
+            return caseOf(id);
+        };
+        auto name = [](const TProgram* p) { return p ? p->Clump : std::string("-"); };
+        int lastUse = 0;
+        for (int step = 0; step < 8000; ++step) {
+            const std::string tag = std::to_string(step);
+            const std::string id = nextID();
+            list.AddProgram(Prog(id, tag));
+            ReferenceAdd(reference, Prog(id, tag).release());
+            if (rng() % c.meanRun != 0 && step != 7999) continue;
+            // the first use settles what waits; each way of using the list must see the same
+            const int n = reference.Count();
+            const int pos = 1 + static_cast<int>(rng() % n);
+            switch (rng() % 10) {
+                case 0: ASSERT_EQ(list.Count(), n) << c.name << " " << step; break;
+                case 1: ASSERT_EQ(name(list.Current()), name(reference.Current())) << c.name << " " << step; break;
+                case 2: ASSERT_EQ(list.CurrentIndex(), reference.CurrentIndex()) << c.name << " " << step; break;
+                case 3: {
+                    const std::string key = nextID();
+                    TProgram probe;
+                    probe.ID = key;
+                    const bool found = reference.BinarySearch(probe) == crEqual;
+                    ASSERT_EQ(name(list.FindID(key)), found ? name(reference.Current()) : "-") << c.name << " " << step;
+                    break;
+                }
+                case 4: ASSERT_EQ(name(list.GetItem(pos)), name(reference.GetItem(pos))) << c.name << " " << step; break;
+                case 5: ASSERT_EQ(name(list.Last()), name(reference.Last())) << c.name << " " << step; break;
+                case 6:
+                    list.DeleteCurrent();
+                    reference.DeleteCurrent();
+                    break;
+                case 7: {
+                    std::unique_ptr<TProgram> a(list.Remove(true, pos));
+                    std::unique_ptr<TProgram> b(reference.Remove(true, pos));
+                    ASSERT_EQ(name(a.get()), name(b.get())) << c.name << " " << step;
+                    break;
+                }
+                case 8: ASSERT_EQ(name(list.LastItem()), name(reference.LastItem())) << c.name << " " << step; break;
+                default: break;  // iterating first, below
+            }
+            ASSERT_EQ(Tags<TProgram>(list, ProgTag), Tags<TProgram>(reference, ProgTag)) << c.name << " " << step;
+            ASSERT_EQ(list.CurrentIndex(), reference.CurrentIndex()) << c.name << " " << step;
+            ASSERT_EQ(name(list.Current()), name(reference.Current())) << c.name << " " << step;
+            const bool longRun = step - lastUse >= 64;  // then the waiting ones went in together
+            lastUse = step;
+            if ((longRun || step % 7 == 0) && list.Count() > 1) {  // the backward links too
+                std::string back1, back2;
+                for (TProgram* p = list.Last(); p; p = list.CurrentIndex() > 1 ? list.Prev() : nullptr) back1 += p->Clump + " ";
+                for (TProgram* p = reference.Last(); p; p = reference.CurrentIndex() > 1 ? reference.Prev() : nullptr)
+                    back2 += p->Clump + " ";
+                ASSERT_EQ(back1, back2) << c.name << " " << step;
+            }
+        }
+        // programmes still waiting when the list goes are freed with it
+        for (int i = 0; i < 100; ++i) list.AddProgram(Prog(nextID(), "late"));
     }
 }
 
