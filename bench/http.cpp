@@ -28,7 +28,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "scriptapi/luahelpers.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/net/testservers.h"
 
 using namespace testing_servers;
 

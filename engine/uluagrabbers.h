@@ -15,8 +15,8 @@
 #include "listings/timezones.h"
 #include "listings/uxmltvrecs.h"
 #include "platform/systime.h"
-#include "scriptapi/httpclient.h"
-#include "scriptapi/uluafuncs_http.h"
+#include "net/httpclient.h"
+#include "net/httpfunctions.h"
 
 class TLuaGrabbers;
 

@@ -5,7 +5,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
-#include "scriptapi/mailsender.h"
+#include "net/mailsender.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "scriptapi/luahelpers.h"
-#include "scriptapi/uluafuncs_http.h"
+#include "net/httpfunctions.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The download functions bound for scripts: HTTP.Get / Tvrn.Get, HTTP.Post / Tvrn.Post,
 // HTTP.SetAcptEnc and Tvrn.CleanCache. The bindings read the arguments, hand them to the engine's
-// page functions (scriptapi/uluafuncs_http.h) and push the results.
+// page functions (net/httpfunctions.h) and push the results.
 #pragma once
 
 #include <lua.hpp>

@@ -7,7 +7,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "scriptapi/luahelpers.h"
-#include "scriptapi/uk_rt.h"
+#include "listings/uk_rt.h"
 #include "scriptapi/uluafuncs.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The UK_RT library: the native parser of the listings feed (scriptapi/uk_rt.h) bound for scripts.
+// The UK_RT library: the native parser of the listings feed (listings/uk_rt.h) bound for scripts.
 // The bindings check the arguments and hand the grabber's lists, its encoding, the engine's day limit
 // and log over to the parser; a fault in the feed ends the call as a Lua error with its message.
 #pragma once

@@ -9,7 +9,7 @@
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
 #include "tests/engine/programfolder.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/net/testservers.h"
 
 using namespace testing_support;
 using namespace testing_servers;

@@ -1,4 +1,4 @@
-#include "scriptapi/uk_rt.h"
+#include "listings/uk_rt.h"
 
 #include <cstring>
 #if defined(__SSE2__)

@@ -1,4 +1,4 @@
-#include "scriptapi/cachewriter.h"
+#include "net/cachewriter.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/net/testservers.h"
 
 using testing_servers::TTempDir;
 

@@ -1,4 +1,4 @@
-#include "scriptapi/uluafuncs_http.h"
+#include "net/httpfunctions.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "tests/scriptapi/serverclienttest.h"
+#include "tests/net/serverclienttest.h"
 
 using namespace testing_servers;
 

@@ -11,8 +11,8 @@
 #include "platform/files.h"
 #include "scriptapi/luahelpers.h"
 #include "tests/engine/programfolder.h"
-#include "tests/scriptapi/serverclienttest.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/net/serverclienttest.h"
+#include "tests/net/testservers.h"
 
 using namespace testing_support;
 using namespace testing_servers;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "scriptapi/httpclient.h"
-#include "tests/scriptapi/testservers.h"
+#include "net/httpclient.h"
+#include "tests/net/testservers.h"
 
 namespace testing_servers {
 

@@ -1,4 +1,4 @@
-#include "scriptapi/mailsender.h"
+#include "net/mailsender.h"
 
 #include <curl/curl.h>
 

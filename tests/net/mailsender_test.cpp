@@ -1,4 +1,4 @@
-#include "scriptapi/mailsender.h"
+#include "net/mailsender.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/files.h"
-#include "tests/scriptapi/testservers.h"
+#include "tests/net/testservers.h"
 
 using namespace testing_servers;
 

@@ -1,4 +1,4 @@
-#include "scriptapi/uluafuncs_http.h"
+#include "net/httpfunctions.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

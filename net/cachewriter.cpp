@@ -1,4 +1,4 @@
-#include "scriptapi/cachewriter.h"
+#include "net/cachewriter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "scriptapi/httpclient.h"
+#include "net/httpclient.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/scriptapi/serverclienttest.h"
+#include "tests/net/serverclienttest.h"
 #include "util/textutils.h"
 
 using namespace testing_servers;

@@ -1,4 +1,4 @@
-#include "scriptapi/httpclient.h"
+#include "net/httpclient.h"
 
 #include <curl/curl.h>
 

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "scriptapi/cachewriter.h"
-#include "scriptapi/httpclient.h"
+#include "net/cachewriter.h"
+#include "net/httpclient.h"
 
 constexpr int32_t kAnyCacheAge = -1;  // a cached page of any age is fresh
 
