@@ -156,7 +156,7 @@ TConsoleGrabber::TConsoleGrabber(const std::vector<std::string>& args, platform:
         DrawFrame();
         // What the engine logged while it was created was drawn before the screen was cleared.
         Redraw();
-        FEngine->Grab();
+        FExitStatus = FEngine->Grab();
     } catch (...) {
         ShutDownAfterError();
         throw;
@@ -269,7 +269,7 @@ int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& co
     try {
         TConsoleGrabber grabber(args, console);
         grabber.Finish();
-        return ExitStatus;
+        return grabber.ExitStatus();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "TavrinConsole: %s\n", e.what());
         return 1;

@@ -41,6 +41,8 @@ public:
     void Finish();
 
     TLuaGrabbers* Engine() const { return FEngine.get(); }
+    // The exit status of the run: 0, or 2 when a pass failed.
+    int32_t ExitStatus() const { return FExitStatus; }
 
     // The engine's callbacks.
     void AddLogLine(const std::string& text);
@@ -82,6 +84,7 @@ private:
     std::string FSpeedText;
     std::string FRemainingText;
     std::string FDownloadedText;
+    int32_t FExitStatus = 0;
     std::unique_ptr<TLuaGrabbers> FEngine;   // last: freed while the screen's state still exists
 };
 

@@ -14,49 +14,10 @@
 std::string BaseDir = platform::ExecutableDir();
 std::string SettingsDir = "settings";
 TLuaGrabbers* LuaGrabbers = nullptr;
-int32_t ExitStatus = 0;
 
 // Defaults of the settings that name places the user is meant to replace.
 static const char* const kDefaultEMailAddress = "you@example.com";
 static const char* const kDefaultEMailServer = "mail.example.com";
-
-// ---- script records ---------------------------------------------------------------------------
-
-TLuaBase::TLuaBase() : Settings(std::make_unique<TSettingList>()) {}
-
-TLuaBase::~TLuaBase() = default;
-
-TLuaGrabber::TLuaGrabber()
-    : AvailableChannels(std::make_unique<TChanList>(true)),
-      Programs(std::make_unique<TProgList>()),
-      SelectedChannels(std::make_unique<TChanList>(false)) {
-    ExitStatus = 0;
-}
-
-// The user's selection is written back when the record goes; a destructor cannot raise, so a file
-// that cannot be written is reported in the run log while the engine is there to take it.
-TLuaGrabber::~TLuaGrabber() {
-    if (ID.empty()) return;
-    try {
-        SaveUserChannels();
-    } catch (const std::exception& e) {
-        if (LuaGrabbers) LuaGrabbers->Log(e.what(), false);
-    }
-}
-
-static TCompareResult CompareOrder(const TLuaBase& key, const TLuaBase& item) {
-    if (key.Order < item.Order) return crLess;
-    if (key.Order > item.Order) return crGreater;
-    return crEqual;
-}
-
-void TLuaBaseList::SortByOrder() { Sort(CompareOrder); }
-
-TLuaGrabber* TGrabberList::FindByID(const std::string& id) const {
-    for (const TLuaBase& script : *this)
-        if (script.ID == id) return static_cast<TLuaGrabber*>(const_cast<TLuaBase*>(&script));
-    return nullptr;
-}
 
 // ---- dates ------------------------------------------------------------------------------------
 
@@ -83,7 +44,6 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
     DayLimit = 0;
     StartTime = platform::LocalTime();
     StartDateTime = DateTimeFromSystemTime(StartTime);
-    ExitStatus = 0;
     LuaGrabbers = this;
     try {
         // 2. and 3.
@@ -196,7 +156,7 @@ void TLuaGrabbers::OpenLuaState() {
     lua_setglobal(L, "loadlib");
     Pop(L, 1);
 
-    RegisterScriptAPI(L);
+    RegisterScriptAPI(L, *this);
 }
 
 bool TLuaGrabbers::RunFile(const std::string& fileName) {
@@ -293,7 +253,7 @@ private:
 void TLuaGrabbers::BuildGrabberList() {
     lua_State* L = FLuaState.get();
     for (const std::string& id : RegistryKeys(*this, "Grabbers")) {
-        auto grabber = std::make_unique<TLuaGrabber>();
+        auto grabber = std::make_unique<TLuaGrabber>(this);
         TPendingScript pending(FPending, grabber.get());
         grabber->ID = id;
         grabber->Name = id;
@@ -331,8 +291,8 @@ void TLuaGrabbers::BuildGrabberList() {
                grabber->Name.c_str(), grabber->Version.c_str());
         CallInit(*grabber);
         Log("   Loading grabber channels", true);
-        grabber->LoadChannelCache();
-        grabber->LoadUserChannels();
+        LoadChannelCache(*grabber);
+        LoadUserChannels(*grabber);
         LogFmt(true, "   Found %d channels, %d channels selected",
                grabber->AvailableChannels->Count() + grabber->SelectedChannels->Count(),
                grabber->SelectedChannels->Count());
@@ -406,6 +366,16 @@ void TLuaGrabbers::CallOnShowSettings(TLuaBase& script) {
     CallScriptFunction(script, "OnShowSettings", "Error calling OnShowShowSettings function of grabber %s: %s");
 }
 
+std::string TLuaGrabbers::ReadSetting(const std::string& section, const std::string& key,
+                                      const std::string& defaultValue) const {
+    return IniFile ? IniFile->ReadString(section, key, defaultValue) : defaultValue;
+}
+
+std::optional<SYSTEMTIME> TLuaGrabbers::StartLimit() const {
+    if (DayLimit == 0) return std::nullopt;
+    return LimitTime;
+}
+
 TLuaBase* TLuaGrabbers::FindScript(const void* handle) const {
     if (!handle) return nullptr;
     if (handle == FPending) return FPending;
@@ -425,6 +395,10 @@ void TLuaGrabbers::Log(const std::string& text, bool debugOnly) {
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
     OnLog(std::string(stamp) + " - " + text);
+}
+
+void TLuaGrabbers::LogRaw(const std::string& line) {
+    if (OnLog) OnLog(line);
 }
 
 void TLuaGrabbers::LogFmt(bool debugOnly, const char* format, ...) {
@@ -506,7 +480,9 @@ void TLuaGrabbers::Destroy() {
         HTTPFunctions.reset();
         HTTPClient.reset();
     });
-    // 3. and 4.: the order written is the position in the sorted list, counted from 1.
+    // 3. and 4.: the order written is the position in the sorted list, counted from 1. Each
+    // grabber's selection is written as the grabber goes; a file that cannot be written is
+    // reported in the run log, and the shutdown goes on.
     step([&] {
         int position = 0;
         for (const TLuaBase& script : Grabbers) {
@@ -514,7 +490,17 @@ void TLuaGrabbers::Destroy() {
             IniFile->WriteInteger("GrabberOrder", script.ID, ++position);
         }
     });
-    step([&] { Grabbers.Clear(); });
+    step([&] {
+        for (TLuaBase& script : Grabbers) {
+            if (script.ID.empty()) continue;
+            try {
+                SaveUserChannels(static_cast<TLuaGrabber&>(script));
+            } catch (const std::exception& e) {
+                Log(e.what(), false);
+            }
+        }
+        Grabbers.Clear();
+    });
     step([&] {
         int position = 0;
         for (const TLuaBase& script : PostProcessors) {

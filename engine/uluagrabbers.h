@@ -8,94 +8,33 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/inifile.h"
 #include "listings/linklists.h"
 #include "listings/timezones.h"
 #include "listings/uxmltvrecs.h"
-#include "platform/systime.h"
 #include "net/httpclient.h"
 #include "net/httpfunctions.h"
+#include "platform/systime.h"
+#include "scriptapi/scripthost.h"
+#include "scriptapi/scriptrecords.h"
 
 class TLuaGrabbers;
 
 // Module-wide values, one per process.
 extern std::string BaseDir;       // the program folder, ending in "/"; settable before an engine is created
 extern std::string SettingsDir;   // "settings", or the folder named by a front end's C switch
-extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the script API reaches it
-// The process exit status: 0 from the creation of an engine (and of each grabber record), 2 once a
-// pass of a run has failed.
-extern int32_t ExitStatus;
+extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the front ends and dialogs reach it
 
 // Version text of the program, shown by the front ends and written as the generator.
 inline constexpr const char* kTavrinVersion = "3.12.00W";
-
-// ---- script records ---------------------------------------------------------------------------
-
-// What every script declares in its table under Grabbers or PostProcs. A script's handle is the
-// light userdata of its TLuaBase pointer.
-class TLuaBase {
-public:
-    TLuaBase();
-    virtual ~TLuaBase();
-
-    std::string Name;
-    std::string ID;        // the key of the script's table: its identity in settings, folders, handles
-    std::string Version;
-    std::unique_ptr<TSettingList> Settings;   // declared with Tvrn.AddSetting
-    bool Enabled = false;  // from the settings file
-    std::string Author;
-    std::string InfoURL;
-    int32_t Order = -1;    // position in the run order, from the settings file
-};
-
-class TLuaGrabber : public TLuaBase {
-public:
-    TLuaGrabber();
-    ~TLuaGrabber() override;
-
-    std::unique_ptr<TChanList> AvailableChannels;   // offered and not selected; sorted by channel ID
-    std::unique_ptr<TProgList> Programs;            // collected in the current run
-    std::unique_ptr<TChanList> SelectedChannels;    // the user's choice, in the user's order
-    uint8_t Encoding = 1;  // character set of the grabber's strings: 1 ISO-8859-1, 2 Windows-1252, 3 UTF-8
-    std::string SourceURL;
-    bool NoUserChannels = false;
-
-    // Channel files, in the grabber's folder of the settings folder ("channels.lua", the cache of
-    // available channels, and "userchannels.txt", the selected IDs); reading falls back to the
-    // default "settings" folder. They work through the engine that exists (LuaGrabbers).
-    void LoadChannelCache();     // rebuilds AvailableChannels by running the cache's GetChans
-    void LoadUserChannels();     // moves the listed channels from AvailableChannels to SelectedChannels
-    void SaveUserChannels();     // raises std::runtime_error when the file cannot be written
-    void SaveChannelCache();     // the same
-    void RefreshChannelList();   // the script's RefreshChannels, then the cache saved, the selection kept
-};
 
 // The folder of a grabber's channel files, ending in "/".
 std::string GrabberFolder(const std::string& grabberID);
 // The content of "channels.lua" for the grabber's ID and channels, lines ended by CR LF.
 std::string ChannelCacheText(const std::string& grabberID, const TChanList& channels);
-
-class TLuaPostProcessor : public TLuaBase {
-public:
-    std::string Grabber;   // the ID of the one grabber whose lists it works on; empty for all
-};
-
-// Script records, owned by the list; sorted by Order.
-class TLuaBaseList : public TLinkList<TLuaBase> {
-public:
-    TLuaBaseList() : TLinkList<TLuaBase>(true) {}
-    void SortByOrder();
-};
-
-class TGrabberList : public TLuaBaseList {
-public:
-    // Exact, case-sensitive comparison of ID.
-    TLuaGrabber* FindByID(const std::string& id) const;
-};
-
-class TPostProcessorList : public TLuaBaseList {};
 
 // ---- the engine -------------------------------------------------------------------------------
 
@@ -112,7 +51,9 @@ struct TLuaStateCloser {
     void operator()(lua_State* L) const { lua_close(L); }
 };
 
-class TLuaGrabbers {
+// The engine is the script API's host (scriptapi/scripthost.h) and keeps the grabbers' channel
+// files (scriptapi/scriptrecords.h).
+class TLuaGrabbers : public TScriptHost, public TChannelKeeper {
 public:
     // Reads the settings, opens the Lua state, registers the script API, runs the init files and
     // every script below "scripts/" and builds the registry, calling each script's Init.
@@ -128,7 +69,7 @@ public:
     void Destroy();
 
     // Passes "HH:MM:SS - text" to OnLog; a debug-only line only when Debug is on.
-    void Log(const std::string& text, bool debugOnly = false);
+    void Log(const std::string& text, bool debugOnly = false) override;
     void LogFmt(bool debugOnly, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
     // 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high, 5 real-time, anything else normal.
@@ -142,16 +83,37 @@ public:
     // combined under XMLTV channel ids, sorted when DoXMLSort is on and written to OutFile; the
     // channel files are reloaded at the end. Returns the process exit status (ExitStatus).
     int32_t Grab();
+    // 0, or 2 once a pass of a run of this engine has failed; never set back.
+    int32_t ExitStatus = 0;
     // Recomputes the download statistics of the current pass and reports them (OnDownloadStats).
     void UpdateDownloadStats(int32_t total, int32_t done);
 
+    // ---- the script host
     // The record a script handle points at, when it is one of this engine's scripts (also the one
     // being registered, whose Init runs before it joins its list).
-    TLuaBase* FindScript(const void* handle) const;
+    TLuaBase* FindScript(const void* handle) const override;
+    TLuaGrabber* FindGrabber(const std::string& id) const override { return Grabbers.FindByID(id); }
+    void LogRaw(const std::string& line) override;
+    std::string ReadSetting(const std::string& section, const std::string& key,
+                            const std::string& defaultValue) const override;
+    std::optional<SYSTEMTIME> StartLimit() const override;   // LimitTime while DayLimit is set
+    // Hands the call's credentials, the "Connection" fields and the counters to the client, so the
+    // settings dialog's changes apply from the next request on; the counters come back afterwards.
+    TPageResult FetchPage(const TPageRequest& request, const std::string* postVars) override;
+    void SetAcceptEncoding(const std::string& encoding) override;
+    void CleanCache(const std::optional<std::string>& scriptID, int32_t maxDays) override;
+
+    // ---- the grabbers' channel files (engine/uluagrabbers_chans.cpp): in the grabber's folder of
+    // the settings folder; reading falls back to the default "settings" folder.
+    void LoadChannelCache(TLuaGrabber& grabber) override;   // runs the cache, then the script's GetChans
+    void LoadUserChannels(TLuaGrabber& grabber) override;
+    void SaveUserChannels(TLuaGrabber& grabber) override;   // raises std::runtime_error when not written
+    void SaveChannelCache(TLuaGrabber& grabber) override;   // the same
+    void RefreshChannelList(TLuaGrabber& grabber) override;
 
     // The callbacks, each called only when set (an unset OnGetLog gives the empty text).
-    void DoProgress(int32_t bar, int32_t value, int32_t mode);
-    void DoStatus(int32_t line, const std::string& text);
+    void DoProgress(int32_t bar, int32_t value, int32_t mode) override;
+    void DoStatus(int32_t line, const std::string& text) override;
     void DoDownloadStats(const std::string& speed, const std::string& remaining, const std::string& downloaded);
     std::string GetLogText();
 
@@ -163,9 +125,8 @@ public:
     // std::runtime_error when the file cannot be written.
     void SaveLogFile();
 
-    // Before each request: the "Connection" fields, the call's credentials and the counters go to
-    // the client, so the settings dialog's changes apply from the next request on; after it the
-    // counters come back to BytesDownloaded and Downloads.
+    // The "Connection" fields, the current credentials and the counters to the client, and the
+    // counters back to BytesDownloaded and Downloads.
     void ApplyConnectionSettings();
     void TakeDownloadCounters();
     // Mails the log text (OnGetLog) to EMailAddress through EMailServer; a failure is logged only.

@@ -1,5 +1,6 @@
-// A grabber's channel files: "channels.lua", the cache of the channels its source offers, written
-// as a Lua function that adds them again, and "userchannels.txt", the IDs the user selected.
+// Engine layer: a grabber's channel files: "channels.lua", the cache of the channels its source
+// offers, written as a Lua function that adds them again, and "userchannels.txt", the IDs the user
+// selected. The engine keeps them for the grabber records.
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -132,37 +133,37 @@ std::string ChannelCacheText(const std::string& grabberID, const TChanList& chan
     return out;
 }
 
-void TLuaGrabber::LoadChannelCache() {
-    AvailableChannels->Clear();
-    TLuaGrabbers* engine = LuaGrabbers;
-    if (!engine || !engine->LuaState()) return;
-    const std::string file = FindChannelFile(ID, kCacheFile);
+void TLuaGrabbers::LoadChannelCache(TLuaGrabber& grabber) {
+    grabber.AvailableChannels->Clear();
+    if (!LuaState()) return;
+    const std::string file = FindChannelFile(grabber.ID, kCacheFile);
     if (file.empty()) return;
-    engine->RunFile(file);
+    RunFile(file);
 
     std::string error;
     const int status = ProtectedCall(
-        engine->LuaState(),
-        [this](lua_State* L) {
-            if (!GetPath(L, {"Grabbers", ID}) || !lua_istable(L, -1) || !GetField(L, "GetChans")) return;
-            PushHandle(L, this);
+        LuaState(),
+        [&grabber](lua_State* L) {
+            if (!GetPath(L, {"Grabbers", grabber.ID}) || !lua_istable(L, -1) || !GetField(L, "GetChans")) return;
+            PushHandle(L, &grabber);
             lua_call(L, 1, 0);
         },
         &error);
     if (status != 0) {
         // Lua 5.0 numbered the run-time error 1; memory (4) and handler (5) errors kept their codes.
-        engine->LogFmt(false, "Error getting channels: %d", status == LUA_ERRRUN ? 1 : status);
-        engine->Log(error, false);
+        LogFmt(false, "Error getting channels: %d", status == LUA_ERRRUN ? 1 : status);
+        Log(error, false);
     }
 }
 
-void TLuaGrabber::LoadUserChannels() {
-    TLuaGrabbers* engine = LuaGrabbers;
-    const std::string file = FindChannelFile(ID, kUserFile);
+void TLuaGrabbers::LoadUserChannels(TLuaGrabber& grabber) {
+    const std::string file = FindChannelFile(grabber.ID, kUserFile);
     if (file.empty()) return;
     std::string content;
     if (!platform::ReadWholeFile(file, content)) return;
-    SelectedChannels->Clear();
+    TChanList& available = *grabber.AvailableChannels;
+    TChanList& selected = *grabber.SelectedChannels;
+    selected.Clear();
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
@@ -170,44 +171,44 @@ void TLuaGrabber::LoadUserChannels() {
         std::string id = content.substr(start, end - start);
         if (!id.empty() && id.back() == '\r') id.pop_back();
         start = end + 1;
-        if (AvailableChannels->SearchID(id) == crEqual)
-            SelectedChannels->TakeCurrentFrom(*AvailableChannels);
-        else if (engine)
-            engine->LogFmt(false, "Channel id \"%s\" not found", id.c_str());
+        if (available.SearchID(id) == crEqual) selected.TakeCurrentFrom(available);
+        else LogFmt(false, "Channel id \"%s\" not found", id.c_str());
     }
 }
 
-void TLuaGrabber::SaveUserChannels() {
+void TLuaGrabbers::SaveUserChannels(TLuaGrabber& grabber) {
     std::string content;
-    for (const TChannel& channel : *SelectedChannels) content += channel.ID + "\r\n";
-    WriteChannelFile(ID, kUserFile, content);
+    for (const TChannel& channel : *grabber.SelectedChannels) content += channel.ID + "\r\n";
+    WriteChannelFile(grabber.ID, kUserFile, content);
 }
 
-void TLuaGrabber::SaveChannelCache() { WriteChannelFile(ID, kCacheFile, ChannelCacheText(ID, *AvailableChannels)); }
+void TLuaGrabbers::SaveChannelCache(TLuaGrabber& grabber) {
+    WriteChannelFile(grabber.ID, kCacheFile, ChannelCacheText(grabber.ID, *grabber.AvailableChannels));
+}
 
-void TLuaGrabber::RefreshChannelList() {
-    TLuaGrabbers* engine = LuaGrabbers;
-    if (engine && engine->LuaState()) {
+void TLuaGrabbers::RefreshChannelList(TLuaGrabber& grabber) {
+    if (LuaState()) {
         std::string error;
         const int status = ProtectedCall(
-            engine->LuaState(),
-            [this](lua_State* L) {
-                if (!GetPath(L, {"Grabbers", ID}) || !lua_istable(L, -1) || !GetField(L, "RefreshChannels")) return;
-                PushHandle(L, this);
+            LuaState(),
+            [&grabber](lua_State* L) {
+                if (!GetPath(L, {"Grabbers", grabber.ID}) || !lua_istable(L, -1) || !GetField(L, "RefreshChannels"))
+                    return;
+                PushHandle(L, &grabber);
                 lua_call(L, 1, 1);
             },
             &error);
         if (status != 0) {
-            engine->Log("Error refreshing channels", false);
-            engine->Log(error, false);
+            Log("Error refreshing channels", false);
+            Log(error, false);
         }
     }
-    SaveChannelCache();
-    if (SelectedChannels->Count() == 0) return;
+    SaveChannelCache(grabber);
+    if (grabber.SelectedChannels->Count() == 0) return;
     auto kept = std::make_unique<TChanList>(false);
-    for (const TChannel& channel : *SelectedChannels) {
-        if (AvailableChannels->FindID(channel.ID)) kept->TakeCurrentFrom(*AvailableChannels);
-        else if (engine) engine->LogFmt(false, "Channel %s no longer exists", DisplayNameOf(channel).c_str());
+    for (const TChannel& channel : *grabber.SelectedChannels) {
+        if (grabber.AvailableChannels->FindID(channel.ID)) kept->TakeCurrentFrom(*grabber.AvailableChannels);
+        else LogFmt(false, "Channel %s no longer exists", DisplayNameOf(channel).c_str());
     }
-    SelectedChannels = std::move(kept);
+    grabber.SelectedChannels = std::move(kept);
 }

@@ -2,6 +2,7 @@
 // settings handed to the client before each request, and the mail sent at shutdown.
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
@@ -51,6 +52,29 @@ void TLuaGrabbers::TakeDownloadCounters() {
     if (!HTTPClient) return;
     BytesDownloaded = HTTPClient->BytesDownloaded;
     Downloads = HTTPClient->Downloads;
+}
+
+TPageResult TLuaGrabbers::FetchPage(const TPageRequest& request, const std::string* postVars) {
+    if (!HTTPFunctions) throw std::runtime_error("The HTTP client is not available");
+    WebUsername = request.Username;
+    WebPassword = request.Password;
+    ApplyConnectionSettings();
+    // The counters come back also when the request ends in an exception.
+    struct TTakeCounters {
+        TLuaGrabbers& Engine;
+        ~TTakeCounters() { Engine.TakeDownloadCounters(); }
+    } takeCounters{*this};
+    return postVars ? HTTPFunctions->Post(request, *postVars) : HTTPFunctions->Get(request);
+}
+
+void TLuaGrabbers::SetAcceptEncoding(const std::string& encoding) {
+    if (!HTTPFunctions) throw std::runtime_error("The HTTP client is not available");
+    HTTPFunctions->SetAcptEnc(encoding);
+}
+
+void TLuaGrabbers::CleanCache(const std::optional<std::string>& scriptID, int32_t maxDays) {
+    if (!HTTPFunctions) throw std::runtime_error("The HTTP client is not available");
+    HTTPFunctions->CleanCache(scriptID, maxDays);
 }
 
 void TLuaGrabbers::SendLogMail() {

@@ -225,7 +225,7 @@ bool TPassRunner::CallStartOrEnd(const char* key, const char* failure) {
     Pop(L, 1);
     if (r.IsNumber && r.Number != 0) {
         E.LogFmt(false, failure, FNumber);
-        ExitStatus = 2;
+        E.ExitStatus = 2;
         lua_gc(L, LUA_GCCOLLECT, 0);
         return false;
     }
@@ -259,7 +259,7 @@ bool TPassRunner::HasFunc(const char* message) {
         return true;
     }
     E.LogFmt(false, message, FNumber, S.ID.c_str());
-    ExitStatus = 2;
+    E.ExitStatus = 2;
     return false;
 }
 
@@ -278,7 +278,7 @@ void TPassRunner::GrabberChannels() {
         lua_pushnumber(L, E.DayLimit);
         if (Failed(CallScript(E, FFunc, 3, TWant::Status))) {
             E.LogFmt(false, "Grab failed on channel \"%s\"", channel->ID.c_str());
-            ExitStatus = 2;
+            E.ExitStatus = 2;
             return;
         }
         E.UpdateDownloadStats(n, i);
@@ -292,13 +292,13 @@ void TPassRunner::GrabberTimeSteps(int32_t type) {
     // Below one minute the steps would never advance: such an interval counts as none.
     if (!NumberField(E, FPass, "Interval", interval) || interval < 1) {
         E.LogFmt(false, "Pass %d of grabber %s has no interval defined", FNumber, S.ID.c_str());
-        ExitStatus = 2;
+        E.ExitStatus = 2;
         return;
     }
     int32_t maxDays = 0;
     if (!NumberField(E, FPass, "MaxDays", maxDays)) {
         E.LogFmt(false, "Pass %d of grabber %s has no maximumnumber of days defined", FNumber, S.ID.c_str());
-        ExitStatus = 2;
+        E.ExitStatus = 2;
         return;
     }
     int32_t days = maxDays;
@@ -328,7 +328,7 @@ void TPassRunner::GrabberTimeSteps(int32_t type) {
             PushTimeTable(L, t);
             if (Failed(CallScript(E, FFunc, 2, TWant::Status))) {
                 E.Log("Grab failed", false);
-                ExitStatus = 2;
+                E.ExitStatus = 2;
                 return;
             }
             E.UpdateDownloadStats(total, calls);
@@ -344,7 +344,7 @@ void TPassRunner::GrabberTimeSteps(int32_t type) {
             PushTimeTable(L, t);
             if (Failed(CallScript(E, FFunc, 3, TWant::Status))) {
                 E.LogFmt(false, "Grab failed on channel \"%s\"", channel->ID.c_str());
-                ExitStatus = 2;
+                E.ExitStatus = 2;
                 break;   // on with the next channel
             }
             E.UpdateDownloadStats(total, calls);
@@ -400,7 +400,7 @@ bool TPassRunner::ProcessPrograms(TLuaGrabber& grabber, bool window, int32_t sta
         TCallResult r = CallScript(E, FFunc, 2, TWant::Program);
         if (r.Raised || (r.IsNumber && r.Number != 0)) {
             E.LogFmt(false, "Grab failed on program \"%s\"", program->ID.c_str());
-            ExitStatus = 2;
+            E.ExitStatus = 2;
             failed = true;
             break;
         }
@@ -446,7 +446,7 @@ void TPassRunner::ProcessorChannels() {
             TCallResult r = CallScript(E, FFunc, 2, TWant::Channel);
             if (r.Raised || (r.IsNumber && r.Number != 0)) {
                 E.LogFmt(false, "Process failed on channel \"%s\"", channel->ID.c_str());
-                ExitStatus = 2;
+                E.ExitStatus = 2;
                 break;
             }
             if (r.Channel) {
@@ -555,7 +555,7 @@ int32_t TLuaGrabbers::Grab() {
     Stop = false;
     if (Grabbers.Count() == 0) return ExitStatus;
     ParseTimeZone(TimeZoneName, TimeZone);
-    for (TLuaBase& script : Grabbers) static_cast<TLuaGrabber&>(script).SaveUserChannels();
+    for (TLuaBase& script : Grabbers) SaveUserChannels(static_cast<TLuaGrabber&>(script));
 
     lua_State* L = LuaState();
     for (TLuaBase& script : Grabbers) {
@@ -599,8 +599,8 @@ int32_t TLuaGrabbers::Grab() {
 
     for (TLuaBase& script : Grabbers) {
         auto& grabber = static_cast<TLuaGrabber&>(script);
-        grabber.LoadChannelCache();
-        grabber.LoadUserChannels();
+        LoadChannelCache(grabber);
+        LoadUserChannels(grabber);
     }
     return ExitStatus;
 }

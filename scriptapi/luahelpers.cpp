@@ -97,6 +97,16 @@ void Register(lua_State* L, const char* name, lua_CFunction function) {
     SetGlobal(L, name);
 }
 
+void OpenLibrary(lua_State* L, const char* library, const luaL_Reg* functions) {
+    if (library) {
+        luaL_register(L, library, functions);   // extends the table when it exists (math)
+    } else {
+        lua_pushvalue(L, LUA_GLOBALSINDEX);
+        luaL_register(L, nullptr, functions);
+    }
+    Pop(L, 1);
+}
+
 bool GetField(lua_State* L, std::string_view name) {
     PushText(L, name);
     lua_gettable(L, -2);

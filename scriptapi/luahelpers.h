@@ -72,6 +72,9 @@ std::string ReadText(lua_State* L, int index);
 void GetGlobal(lua_State* L, const char* name);
 void SetGlobal(lua_State* L, const char* name);   // pops the top value into the global
 void Register(lua_State* L, const char* name, lua_CFunction function);
+// Adds the functions of a name-to-function table (ended by an empty entry; no upvalues) to the
+// global table `library`, which is created when missing; a null name adds them as globals.
+void OpenLibrary(lua_State* L, const char* library, const luaL_Reg* functions);
 
 // With a table on top: pushes table[name]. A nil value is popped again and the answer is false;
 // otherwise the value stays on top (one extra value) and the answer is true. A top value that is

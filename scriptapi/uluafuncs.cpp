@@ -1,6 +1,9 @@
+// Script API layer: registers the whole API in a Lua state bound to its host, and reads the script
+// handles that most functions take first. The global print (and _ALERT) lives here.
 #include "scriptapi/uluafuncs.h"
 
-#include "engine/uluagrabbers.h"
+#include "scriptapi/scripthost.h"
+#include "scriptapi/scriptrecords.h"
 #include "scriptapi/uluafuncs_httpbind.h"
 #include "scriptapi/uluafuncs_tvrn.h"
 #include "scriptapi/uluafuncs_ukrt.h"
@@ -8,7 +11,8 @@
 // ---- handles ----------------------------------------------------------------------------------
 
 TLuaBase& ScriptArg(lua_State* L, int index, const Usage& usage) {
-    TLuaBase* record = LuaGrabbers ? LuaGrabbers->FindScript(ReadHandle(L, index)) : nullptr;
+    const TScriptHost* host = FindScriptHost(L);
+    TLuaBase* record = host ? host->FindScript(ReadHandle(L, index)) : nullptr;
     if (!record) UsageError(L, usage);
     return *record;
 }
@@ -19,82 +23,52 @@ TLuaGrabber& GrabberArg(lua_State* L, int index, const Usage& usage) {
     return *grabber;
 }
 
-// ---- globals ----------------------------------------------------------------------------------
+std::optional<std::string> ScriptIDArg(lua_State* L, int index) {
+    if (!lua_isuserdata(L, index)) return std::nullopt;
+    const TScriptHost* host = FindScriptHost(L);
+    const TLuaBase* script = host ? host->FindScript(ReadHandle(L, index)) : nullptr;
+    if (!script) return std::nullopt;
+    return script->ID;
+}
 
-static int Print(lua_State* L) {
+// ---- print ------------------------------------------------------------------------------------
+
+namespace {
+
+// print(Message) and _ALERT(Message): one value, not nil, written to the run log (always shown).
+// Lua reports the errors of files it runs through _ALERT, so they reach the log too.
+int Print(lua_State* L) {
     static const Usage usage{"Print", "Print([Message])", 1};
     CheckArgs(L, usage, {Arg::Any});
     if (lua_isnil(L, 1)) UsageError(L, usage);
-    if (LuaGrabbers) LuaGrabbers->Log(ReadText(L, 1), false);
+    if (TScriptHost* host = FindScriptHost(L)) host->Log(ReadText(L, 1), false);
     return 0;
 }
 
-int LuaPrint(lua_State* L) { return Guarded<Print>(L); }
-
-// ---- library tables ---------------------------------------------------------------------------
-
-static const luaL_Reg kMathFunctions[] = {
-    {"band", LuaBand},
+const luaL_Reg kPrintGlobals[] = {
+    {"print", Guarded<Print>},
+    {"_ALERT", Guarded<Print>},
     {nullptr, nullptr},
 };
 
-static const luaL_Reg kTvrnFunctions[] = {
-    {"Get", LuaHTTPGet},
-    {"Post", LuaHTTPPost},
-    {"GetSetting", LuaGetSetting},
-    {"AddSetting", LuaAddSetting},
-    {"AddChannel", LuaAddChannel},
-    {"AddUserChannel", LuaAddUserChannel},
-    {"GetChannel", LuaGetChannel},
-    {"ClearChannels", LuaClearChannels},
-    {"AddProgram", LuaAddProgram},
-    {"Sleep", LuaSleep},
-    {"SetStatus", LuaSetStatus},
-    {"CleanCache", LuaCleanCache},
-    {"GetProgram", LuaGetProgram},
-    {"GetGrabber", LuaGetGrabber},
-    {"SetProgress", LuaSetProgress},
-    {nullptr, nullptr},
-};
+}  // namespace
 
-static const luaL_Reg kUKRTFunctions[] = {
-    {"ProcessChannels", LuaProcessChannels},
-    {"ProcessPrograms", LuaProcessPrograms},
-    {nullptr, nullptr},
-};
+// ---- registration -----------------------------------------------------------------------------
 
-static const luaL_Reg kHTTPFunctions[] = {
-    {"Get", LuaHTTPGet},
-    {"Post", LuaHTTPPost},
-    {"SetAcptEnc", LuaSetAcptEnc},
-    {nullptr, nullptr},
-};
-
-static const luaL_Reg kTimeFunctions[] = {
-    {"GetLocalTime", LuaGetLocalTime},
-    {"GetSystemTime", LuaGetSystemTime},
-    {nullptr, nullptr},
-};
-
-static void OpenLibrary(lua_State* L, const char* name, const luaL_Reg* functions) {
-    luaL_register(L, name, functions);   // extends the table when it exists (math)
-    Pop(L, 1);
-}
-
-void RegisterScriptAPI(lua_State* L) {
-    Register(L, "print", LuaPrint);
-    Register(L, "_ALERT", LuaPrint);
-    Register(L, "Win1255ToUTF8", LuaWin1255ToUTF8);
-    Register(L, "hash", LuaHash);
+void RegisterScriptAPI(lua_State* L, TScriptHost& host) {
+    SetScriptHost(L, &host);
+    OpenLibrary(L, nullptr, kPrintGlobals);
+    OpenHostGlobals(L);
 
     lua_newtable(L);
     SetGlobal(L, "Grabbers");
     lua_newtable(L);
     SetGlobal(L, "PostProcs");
 
-    OpenLibrary(L, "math", kMathFunctions);
-    OpenLibrary(L, "Tvrn", kTvrnFunctions);
-    OpenLibrary(L, "UK_RT", kUKRTFunctions);
-    OpenLibrary(L, "HTTP", kHTTPFunctions);
-    OpenLibrary(L, "time", kTimeFunctions);
+    OpenMathExtras(L);
+    OpenTvrnPageFunctions(L);
+    OpenTvrnLibrary(L);
+    OpenUKRTLibrary(L);
+    OpenHTTPLibrary(L);
+    OpenTimeLibrary(L);
 }

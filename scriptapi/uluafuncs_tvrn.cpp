@@ -1,12 +1,14 @@
+// Script API layer: the host functions of Tvrn (settings, channels, programmes, status, progress,
+// waiting), math.band, hash, Win1255ToUTF8 and the time library, with the plain C++ that does their
+// work, and their registration.
 #include "scriptapi/uluafuncs_tvrn.h"
 
 #include <algorithm>
 
-#include "engine/inifile.h"
-#include "engine/uluagrabbers.h"
 #include "listings/codecs.h"
 #include "listings/timezones.h"
 #include "scriptapi/luahelpers.h"
+#include "scriptapi/scripthost.h"
 #include "scriptapi/uluafuncs.h"
 #include "scriptapi/uluarecords.h"
 
@@ -16,11 +18,6 @@ THostClock HostClock;
 
 std::string SettingsSection(const TLuaBase& script) {
     return (dynamic_cast<const TLuaGrabber*>(&script) ? "Grab_" : "Proc_") + script.ID;
-}
-
-std::string GetScriptSetting(const TIniFile& ini, const TLuaBase& script, const std::string& key,
-                             const std::string& defaultValue) {
-    return ini.ReadString(SettingsSection(script), key, defaultValue);
 }
 
 void AddScriptSetting(TLuaBase& script, std::unique_ptr<TSetting> setting) {
@@ -46,9 +43,9 @@ TChannel* FindGrabberChannel(TLuaGrabber& grabber, const std::string& id) {
     return nullptr;
 }
 
-bool AddGrabberProgram(TLuaGrabber& grabber, std::unique_ptr<TProgram> program, int32_t dayLimit,
-                       const SYSTEMTIME& limitTime) {
-    if (dayLimit != 0 && CompareTime(program->Start, limitTime) > 0) return false;
+bool AddGrabberProgram(TLuaGrabber& grabber, std::unique_ptr<TProgram> program,
+                       const std::optional<SYSTEMTIME>& startLimit) {
+    if (startLimit && CompareTime(program->Start, *startLimit) > 0) return false;
     program->Encoding = grabber.Encoding;
     grabber.Programs->AddProgram(std::move(program));
     return true;
@@ -91,8 +88,7 @@ int GetSetting(lua_State* L) {
     const TLuaBase& script = ScriptArg(L, 1, usage);
     const std::string key = ReadText(L, 2);
     const std::string defaultValue = ArgGiven(L, 3) ? ReadText(L, 3) : std::string();
-    if (!LuaGrabbers->IniFile) PushText(L, defaultValue);
-    else PushText(L, GetScriptSetting(*LuaGrabbers->IniFile, script, key, defaultValue));
+    PushText(L, ScriptHost(L).ReadSetting(SettingsSection(script), key, defaultValue));
     return 1;
 }
 
@@ -147,7 +143,7 @@ int AddProgram(lua_State* L) {
     static const Usage usage{"AddProgram", "Tvrn.AddProgram([Grabber],[Program])", 2};
     CheckArgs(L, usage, {Arg::Handle, Arg::Any});
     TLuaGrabber& grabber = GrabberArg(L, 1, usage);
-    AddGrabberProgram(grabber, RecordArg(L, 2, usage, ReadProgram), LuaGrabbers->DayLimit, LuaGrabbers->LimitTime);
+    AddGrabberProgram(grabber, RecordArg(L, 2, usage, ReadProgram), ScriptHost(L).StartLimit());
     return 0;
 }
 
@@ -155,8 +151,9 @@ int Sleep(lua_State* L) {
     static const Usage usage{"Sleep", "Tvrn.Sleep([Time])", 1};
     CheckArgs(L, usage, {Arg::Number});
     const uint32_t steps = SleepSteps(lua_tonumber(L, 1));
+    TScriptHost* host = FindScriptHost(L);
     for (uint32_t i = 0; i < steps; ++i) {
-        if (LuaGrabbers) LuaGrabbers->DoProgress(-1, -1, -1);  // keeps the user interface alive
+        if (host) host->DoProgress(-1, -1, -1);  // keeps the user interface alive
         HostClock.SleepMs(kSleepStepMs);
     }
     return 0;
@@ -165,7 +162,15 @@ int Sleep(lua_State* L) {
 int SetStatus(lua_State* L) {
     static const Usage usage{"SetStatus", "Tvrn.SetStatus([Num],[Text])", 2};
     CheckArgs(L, usage, {Arg::Number, Arg::String});
-    if (LuaGrabbers) LuaGrabbers->DoStatus(IntArg(L, 1), ReadText(L, 2));
+    if (TScriptHost* host = FindScriptHost(L)) host->DoStatus(IntArg(L, 1), ReadText(L, 2));
+    return 0;
+}
+
+// Part of the page functions' work, but registered here: it belongs to Tvrn alone.
+int CleanCache(lua_State* L) {
+    static const Usage usage{"CleanCache", "Tvrn.CleanCache([Grabber],[MaxDays])", 2};
+    CheckArgs(L, usage, {Arg::Any, Arg::Number});
+    ScriptHost(L).CleanCache(ScriptIDArg(L, 1), IntArg(L, 2));
     return 0;
 }
 
@@ -181,7 +186,8 @@ int GetProgram(lua_State* L) {
 int GetGrabber(lua_State* L) {
     static const Usage usage{"GetGrabber", "[Grabber]=Tvrn.GetGrabber([ID])", 1};
     CheckArgs(L, usage, {Arg::String});
-    TLuaGrabber* grabber = LuaGrabbers ? LuaGrabbers->Grabbers.FindByID(ReadText(L, 1)) : nullptr;
+    const TScriptHost* host = FindScriptHost(L);
+    TLuaGrabber* grabber = host ? host->FindGrabber(ReadText(L, 1)) : nullptr;
     PushHandle(L, static_cast<TLuaBase*>(grabber));  // the null handle for an unknown ID
     return 1;
 }
@@ -189,7 +195,7 @@ int GetGrabber(lua_State* L) {
 int SetProgress(lua_State* L) {
     static const Usage usage{"SetProgress", "Tvrn.SetProgress([bar],[pos],[mode])", 3};
     CheckArgs(L, usage, {Arg::Number, Arg::Number, Arg::Number});
-    if (LuaGrabbers) LuaGrabbers->DoProgress(IntArg(L, 1), IntArg(L, 2), IntArg(L, 3));
+    if (TScriptHost* host = FindScriptHost(L)) host->DoProgress(IntArg(L, 1), IntArg(L, 2), IntArg(L, 3));
     return 0;
 }
 
@@ -226,22 +232,44 @@ int SystemTimeTable(lua_State* L) {
     return 1;
 }
 
+const luaL_Reg kHostGlobals[] = {
+    {"Win1255ToUTF8", Guarded<Win1255ToUTF8>},
+    {"hash", Guarded<Hash>},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg kMathExtras[] = {
+    {"band", Guarded<Band>},
+    {nullptr, nullptr},
+};
+
+// Tvrn.Get and Tvrn.Post, before these, are registered by uluafuncs_httpbind.
+const luaL_Reg kTvrnFunctions[] = {
+    {"GetSetting", Guarded<GetSetting>},
+    {"AddSetting", Guarded<AddSetting>},
+    {"AddChannel", Guarded<AddChannel>},
+    {"AddUserChannel", Guarded<AddUserChannel>},
+    {"GetChannel", Guarded<GetChannel>},
+    {"ClearChannels", Guarded<ClearChannels>},
+    {"AddProgram", Guarded<AddProgram>},
+    {"Sleep", Guarded<Sleep>},
+    {"SetStatus", Guarded<SetStatus>},
+    {"CleanCache", Guarded<CleanCache>},
+    {"GetProgram", Guarded<GetProgram>},
+    {"GetGrabber", Guarded<GetGrabber>},
+    {"SetProgress", Guarded<SetProgress>},
+    {nullptr, nullptr},
+};
+
+const luaL_Reg kTimeFunctions[] = {
+    {"GetLocalTime", Guarded<LocalTimeTable>},
+    {"GetSystemTime", Guarded<SystemTimeTable>},
+    {nullptr, nullptr},
+};
+
 }  // namespace
 
-int LuaGetSetting(lua_State* L) { return Guarded<GetSetting>(L); }
-int LuaAddSetting(lua_State* L) { return Guarded<AddSetting>(L); }
-int LuaAddChannel(lua_State* L) { return Guarded<AddChannel>(L); }
-int LuaAddUserChannel(lua_State* L) { return Guarded<AddUserChannel>(L); }
-int LuaGetChannel(lua_State* L) { return Guarded<GetChannel>(L); }
-int LuaClearChannels(lua_State* L) { return Guarded<ClearChannels>(L); }
-int LuaAddProgram(lua_State* L) { return Guarded<AddProgram>(L); }
-int LuaSleep(lua_State* L) { return Guarded<Sleep>(L); }
-int LuaSetStatus(lua_State* L) { return Guarded<SetStatus>(L); }
-int LuaGetProgram(lua_State* L) { return Guarded<GetProgram>(L); }
-int LuaGetGrabber(lua_State* L) { return Guarded<GetGrabber>(L); }
-int LuaSetProgress(lua_State* L) { return Guarded<SetProgress>(L); }
-int LuaBand(lua_State* L) { return Guarded<Band>(L); }
-int LuaHash(lua_State* L) { return Guarded<Hash>(L); }
-int LuaWin1255ToUTF8(lua_State* L) { return Guarded<Win1255ToUTF8>(L); }
-int LuaGetLocalTime(lua_State* L) { return Guarded<LocalTimeTable>(L); }
-int LuaGetSystemTime(lua_State* L) { return Guarded<SystemTimeTable>(L); }
+void OpenHostGlobals(lua_State* L) { OpenLibrary(L, nullptr, kHostGlobals); }
+void OpenMathExtras(lua_State* L) { OpenLibrary(L, "math", kMathExtras); }
+void OpenTvrnLibrary(lua_State* L) { OpenLibrary(L, "Tvrn", kTvrnFunctions); }
+void OpenTimeLibrary(lua_State* L) { OpenLibrary(L, "time", kTimeFunctions); }

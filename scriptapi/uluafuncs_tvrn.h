@@ -1,7 +1,7 @@
 // The host functions scripts call apart from downloads and the feed parser: settings, channels and
-// programmes through Tvrn, status, progress and waiting, math.band, hash, Win1255ToUTF8 and the
-// time library. The work is done by the plain functions below; the Lua bindings check arguments,
-// call them and push the results.
+// programmes through Tvrn, status, progress and waiting, cleaning the cache, math.band, hash,
+// Win1255ToUTF8 and the time library. The work is done by the plain functions below; the Lua bindings check arguments,
+// call them and push the results, and the unit registers them itself.
 #pragma once
 
 #include <lua.hpp>
@@ -9,23 +9,19 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "listings/uxmltvrecs.h"
 #include "platform/systime.h"
 
-class TIniFile;
-class TLuaBase;
-class TLuaGrabber;
+#include "scriptapi/scriptrecords.h"
 
 // ---- the work -----------------------------------------------------------------------------------
 
 // "Grab_<ID>" for a grabber, "Proc_<ID>" for a post processor: where its settings are stored.
 std::string SettingsSection(const TLuaBase& script);
-// The value stored under key in the script's section, or defaultValue when there is none.
-std::string GetScriptSetting(const TIniFile& ini, const TLuaBase& script, const std::string& key,
-                             const std::string& defaultValue);
 // Declares a setting; one with the same Key (case-sensitive) is replaced where it stands.
 void AddScriptSetting(TLuaBase& script, std::unique_ptr<TSetting> setting);
 
@@ -36,11 +32,11 @@ void AddSelectedChannel(TLuaGrabber& grabber, std::unique_ptr<TChannel> channel)
 // Exact ID: the selected channels first, from the first on, then the available ones.
 TChannel* FindGrabberChannel(TLuaGrabber& grabber, const std::string& id);
 
-// Adds the programme to the grabber's list with the grabber's encoding, unless a day limit is set
-// (dayLimit not 0) and the programme starts after limitTime (minutes compared, seconds ignored);
-// such a programme is freed. Returns whether it was kept.
-bool AddGrabberProgram(TLuaGrabber& grabber, std::unique_ptr<TProgram> program, int32_t dayLimit,
-                       const SYSTEMTIME& limitTime);
+// Adds the programme to the grabber's list with the grabber's encoding, unless it starts after
+// startLimit (the run's day limit, when one is set; minutes compared, seconds ignored); such a
+// programme is freed. Returns whether it was kept.
+bool AddGrabberProgram(TLuaGrabber& grabber, std::unique_ptr<TProgram> program,
+                       const std::optional<SYSTEMTIME>& startLimit);
 
 // Rotate left by 2, then exclusive or with each byte; "" gives 0, "abc" 2043.
 uint32_t StringHash(std::string_view bytes);
@@ -61,25 +57,9 @@ struct THostClock {
 };
 extern THostClock HostClock;
 
-// ---- the bindings -------------------------------------------------------------------------------
+// ---- registration -------------------------------------------------------------------------------
 
-// Tvrn library
-int LuaGetSetting(lua_State* L);
-int LuaAddSetting(lua_State* L);
-int LuaAddChannel(lua_State* L);
-int LuaAddUserChannel(lua_State* L);
-int LuaGetChannel(lua_State* L);
-int LuaClearChannels(lua_State* L);
-int LuaAddProgram(lua_State* L);
-int LuaSleep(lua_State* L);
-int LuaSetStatus(lua_State* L);
-int LuaGetProgram(lua_State* L);
-int LuaGetGrabber(lua_State* L);
-int LuaSetProgress(lua_State* L);
-// math.band and the globals hash and Win1255ToUTF8
-int LuaBand(lua_State* L);
-int LuaHash(lua_State* L);
-int LuaWin1255ToUTF8(lua_State* L);
-// time library
-int LuaGetLocalTime(lua_State* L);
-int LuaGetSystemTime(lua_State* L);
+void OpenHostGlobals(lua_State* L);   // Win1255ToUTF8 and hash
+void OpenMathExtras(lua_State* L);    // math.band
+void OpenTvrnLibrary(lua_State* L);   // Tvrn's own functions, after Get and Post (uluafuncs_httpbind)
+void OpenTimeLibrary(lua_State* L);   // time.GetLocalTime and time.GetSystemTime

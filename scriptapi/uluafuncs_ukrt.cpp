@@ -1,3 +1,5 @@
+// Script API layer: the UK_RT library, the feed parser's binding: argument checks, the grabber's
+// lists, encoding, day limit and log handed to listings/uk_rt, and its registration.
 #include "scriptapi/uluafuncs_ukrt.h"
 
 #include <optional>
@@ -5,9 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/uluagrabbers.h"
-#include "scriptapi/luahelpers.h"
 #include "listings/uk_rt.h"
+#include "scriptapi/luahelpers.h"
+#include "scriptapi/scripthost.h"
+#include "scriptapi/scriptrecords.h"
 #include "scriptapi/uluafuncs.h"
 
 namespace {
@@ -20,13 +23,16 @@ std::string_view PageArg(lua_State* L, int index) {
     return bytes ? std::string_view(bytes, length) : std::string_view();
 }
 
-void DebugLog(const std::string& line) { LuaGrabbers->Log(line, true); }
+// Lines the host shows only in debug mode.
+TFeedLog DebugLog(TScriptHost& host) {
+    return [&host](const std::string& line) { host.Log(line, true); };
+}
 
 int ProcessChannels(lua_State* L) {
     static const Usage usage{"ProcessChannels", "UK_RT.ProcessChannels([Grabber],[Page])", 2};
     CheckArgs(L, usage, {Arg::Handle, Arg::String});
     TLuaGrabber& grabber = GrabberArg(L, 1, usage);
-    ::ProcessChannels(PageArg(L, 2), grabber.Encoding, *grabber.AvailableChannels, DebugLog);
+    ::ProcessChannels(PageArg(L, 2), grabber.Encoding, *grabber.AvailableChannels, DebugLog(ScriptHost(L)));
     return 0;
 }
 
@@ -35,19 +41,17 @@ int ProcessPrograms(lua_State* L) {
                              "UK_RT.ProcessPrograms([Grabber],[ChannelID],[Page],[IgnoreTBA])", 4};
     CheckArgs(L, usage, {Arg::Handle, Arg::String, Arg::String, Arg::Boolean});
     TLuaGrabber& grabber = GrabberArg(L, 1, usage);
-    TLuaGrabbers& engine = *LuaGrabbers;
+    TScriptHost& host = ScriptHost(L);
 
     TFeedProgramsOptions options;
     options.ChannelID = ReadText(L, 2);
     options.IgnoreTBA = lua_toboolean(L, 4) != 0;
-    if (engine.DayLimit != 0) options.LimitTime = engine.LimitTime;
+    options.LimitTime = host.StartLimit();
     options.Encoding = grabber.Encoding;
 
     TFeedProgramsOutput output;
-    output.DebugLog = DebugLog;
-    output.RawLog = [&engine](const std::string& line) {   // as it is: no time prefix, also without Debug
-        if (engine.OnLog) engine.OnLog(line);
-    };
+    output.DebugLog = DebugLog(host);
+    output.RawLog = [&host](const std::string& line) { host.LogRaw(line); };   // no time, also without Debug
     TProgList& programs = *grabber.Programs;
     output.AddProgram = [&programs](std::unique_ptr<TProgram> program) { programs.AddProgram(std::move(program)); };
 
@@ -55,7 +59,12 @@ int ProcessPrograms(lua_State* L) {
     return 0;
 }
 
+const luaL_Reg kUKRTFunctions[] = {
+    {"ProcessChannels", Guarded<ProcessChannels>},
+    {"ProcessPrograms", Guarded<ProcessPrograms>},
+    {nullptr, nullptr},
+};
+
 }  // namespace
 
-int LuaProcessChannels(lua_State* L) { return Guarded<ProcessChannels>(L); }
-int LuaProcessPrograms(lua_State* L) { return Guarded<ProcessPrograms>(L); }
+void OpenUKRTLibrary(lua_State* L) { OpenLibrary(L, "UK_RT", kUKRTFunctions); }

@@ -1,10 +1,12 @@
+// Script API layer: the conversion between Lua tables and listing records (channels, programmes,
+// times), both ways, with the lenient reading rules scripts rely on.
 #include "scriptapi/uluarecords.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/uluagrabbers.h"
 #include "scriptapi/luahelpers.h"
+#include "scriptapi/scripthost.h"
 
 namespace {
 
@@ -224,7 +226,7 @@ private:
         char line[80];
         std::snprintf(line, sizeof line, format, static_cast<int>(value));
         if (FLog) FLog(line);
-        else if (LuaGrabbers) LuaGrabbers->Log(line, false);
+        else if (TScriptHost* host = FindScriptHost(L)) host->Log(line, false);
     }
 
     // ---- shapes

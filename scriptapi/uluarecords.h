@@ -19,7 +19,7 @@
 #include "platform/systime.h"
 
 // Receives the lines about faulty values inside a table ("Invalid program length units ..."). An
-// empty function sends them to the engine's run log, always shown.
+// empty function sends them to the script host's run log, always shown.
 using TRecordLog = std::function<void(const std::string& line)>;
 
 // A new record from the table on top, or none when the value is not a table. The value is popped.

@@ -140,7 +140,7 @@ TEST(GrabTest, PassesAndTheirMessages) {
         Grab grab(c.passes);
         EXPECT_EQ(grab.GrabberLines(), c.lines) << c.name;
         EXPECT_EQ(grab.status, c.status) << c.name;
-        EXPECT_EQ(ExitStatus, c.status) << c.name;
+        EXPECT_EQ(grab.run.Engine->ExitStatus, c.status) << c.name;
     }
 }
 

@@ -336,9 +336,8 @@ TEST(EngineTest, ShutdownSteps) {
         ProgramFolder folder;
         std::filesystem::create_directories(folder.Root + "out");
         folder.Ini(c.ini);
-        ExitStatus = 2;
         EngineRun run(folder);
-        EXPECT_EQ(ExitStatus, 0);
+        EXPECT_EQ(run.Engine->ExitStatus, 0);
         WriteFile(folder.Root + "temp/a.tmp", "x");
         WriteFile(folder.Root + "temp/sub/b.tmp", "y");
         if (c.removeSettingsFolder) std::filesystem::remove_all(folder.Root + "settings");
