@@ -6,6 +6,7 @@
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
+#include "util/version.h"
 
 // ---- command line -----------------------------------------------------------------------------
 
@@ -228,7 +229,7 @@ void TConsoleGrabber::DrawFrame() {
     FConsole.SetCursorPosition(0, 0);
     for (const std::string& row : ConsoleFrameRows()) FConsole.WriteCp437(row + "\n");
     FConsole.SetCursorPosition(3, 0);
-    FConsole.Write(std::string(" Tavrin ") + kVersionText + " ");
+    FConsole.Write(std::string(" Tavrin ") + kTavrinVersion + " ");
 }
 
 void TConsoleGrabber::DrawBar(int col, int row, int32_t max, int32_t position) {

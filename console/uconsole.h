@@ -22,9 +22,6 @@ struct TConsoleOptions {
 // not an existing folder below baseDir falls back to "settings".
 TConsoleOptions ParseCommandLine(const std::vector<std::string>& args, const std::string& baseDir);
 
-// The version shown in the title and written as the generator of the XMLTV file.
-inline constexpr const char* kVersionText = "3.12.00W";
-
 class TConsoleGrabber {
 public:
     // Reads the command line, creates the engine, draws the screen and runs the grab. An error that

@@ -20,6 +20,7 @@
 #include "platform/systime.h"
 #include "scriptapi/scripthost.h"
 #include "scriptapi/scriptrecords.h"
+#include "util/version.h"   // kTavrinVersion, shown by the front ends and written as the generator
 
 class TLuaGrabbers;
 
@@ -27,9 +28,6 @@ class TLuaGrabbers;
 extern std::string BaseDir;       // the program folder, ending in "/"; settable before an engine is created
 extern std::string SettingsDir;   // "settings", or the folder named by a front end's C switch
 extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the front ends and dialogs reach it
-
-// Version text of the program, shown by the front ends and written as the generator.
-inline constexpr const char* kTavrinVersion = "3.12.00W";
 
 // The folder of a grabber's channel files, ending in "/".
 std::string GrabberFolder(const std::string& grabberID);

@@ -15,8 +15,6 @@
 
 namespace {
 
-const char* const kGeneratorURL = "https://tavrin.invalid/";
-
 // A status text with a pass number and a script's name.
 std::string NumberAndName(const char* format, int number, const std::string& name) {
     const int length = std::snprintf(nullptr, 0, format, number, name.c_str());
@@ -517,7 +515,7 @@ void WriteXML(TLuaGrabbers& engine, const TChanList& channels, const TProgList& 
         // software never sees half a file, and after an error the previous listings stay.
         TXMLTV writer(engine.OutFile, engine.TimeZone, engine.CharSet);
         writer.WriteTV(FormatXMLTVDate(engine.StartTime), "", "", "",
-                       std::string("Tavrin V. ") + kTavrinVersion, kGeneratorURL);
+                       std::string("Tavrin V. ") + kTavrinVersion, kTavrinWebAddress);
         const int32_t n = programs.Count();
         engine.DoProgress(1, n, 1);
         engine.DoProgress(1, 0, 2);

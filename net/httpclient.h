@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "util/version.h"
+
 // The "Connection" settings and the credentials of the current request. Every request reads them
 // afresh, so a change made by the settings dialog applies from the next request on.
 struct THTTPSettings {
@@ -38,8 +40,8 @@ struct THTTPResponse {
 
 class THTTPClient {
 public:
-    static constexpr const char* UserAgent =
-        "Mozilla/4.0 (compatible; Tavrin 3.12.00W; listings grabber by the Tavrin project; https://tavrin.invalid/)";
+    static constexpr const char* UserAgent = "Mozilla/4.0 (compatible; Tavrin " TAVRIN_VERSION_TEXT
+                                             "; listings grabber by the Tavrin project; " TAVRIN_WEB_ADDRESS ")";
 
     THTTPClient();   // throws std::runtime_error when libcurl cannot be set up
     ~THTTPClient();
