@@ -6,7 +6,7 @@ packages=(
   cmake g++ ninja-build pkg-config
   liblua5.1-0-dev libcurl4-openssl-dev qt6-base-dev
   libgtest-dev libbenchmark-dev
-  xmltv-util libxml2-utils python3-aiosmtpd tmux
+  xmltv-util libxml2-utils python3 python3-aiosmtpd tmux
 )
 missing=()
 for p in "${packages[@]}"; do
