@@ -3,12 +3,14 @@
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
+#include <variant>
 #include <vector>
 
 #include "platform/files.h"
 #include "platform/process.h"
 #include "scriptapi/luahelpers.h"
 #include "scriptapi/uluafuncs.h"
+#include "scriptapi/uluafuncs_tvrn.h"
 #include "util/fileutils.h"
 
 std::string BaseDir = platform::ExecutableDir();
@@ -19,22 +21,6 @@ TLuaGrabbers* LuaGrabbers = nullptr;
 static const char* const kDefaultEMailAddress = "you@example.com";
 static const char* const kDefaultEMailServer = "mail.example.com";
 
-// ---- dates ------------------------------------------------------------------------------------
-
-double DateTimeFromSystemTime(const SYSTEMTIME& t) {
-    // Days from 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's days_from_civil).
-    const int y = t.wYear - (t.wMonth <= 2 ? 1 : 0);
-    const int era = (y >= 0 ? y : y - 399) / 400;
-    const int yoe = y - era * 400;
-    const int mp = (t.wMonth + 9) % 12;
-    const int doy = (153 * mp + 2) / 5 + t.wDay - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long days1970 = static_cast<long>(era) * 146097 + doe - 719468;
-    const double dayFraction =
-        (((t.wHour * 60.0 + t.wMinute) * 60.0 + t.wSecond) * 1000.0 + t.wMilliseconds) / 86400000.0;
-    return static_cast<double>(days1970 + 25569) + dayFraction;   // 25569: 1899-12-30 to 1970-01-01
-}
-
 // ---- construction -----------------------------------------------------------------------------
 
 TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
@@ -42,8 +28,8 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
     Stop = true;
     AllowMail = true;
     DayLimit = 0;
-    StartTime = platform::LocalTime();
-    StartDateTime = DateTimeFromSystemTime(StartTime);
+    StartTime = HostClock.LocalTime();
+    StartDateTime = platform::DateTimeFromSystemTime(StartTime);
     LuaGrabbers = this;
     try {
         // 2. and 3.
@@ -68,56 +54,93 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
     }
 }
 
+// ---- settings ---------------------------------------------------------------------------------
+
+namespace {
+
+template <class... F>
+struct TOverloaded : F... {
+    using F::operator()...;
+};
+
+// The engine's fields in the "Settings" and "Connection" sections. One row per key drives both the
+// reading at creation and the writing at shutdown, in the order of the rows.
+using TSettingField = std::variant<std::string TLuaGrabbers::*, int32_t TLuaGrabbers::*, uint8_t TLuaGrabbers::*,
+                                   bool TLuaGrabbers::*>;
+
+struct TSettingKey {
+    const char* Section;
+    const char* Key;
+    TSettingField Field;
+    const char* Default;            // as the file would hold it: a number in decimal, a truth as 1 or 0
+    bool InProgramFolder = false;   // the default is a file name in the program folder
+};
+
+const TSettingKey kSettingKeys[] = {
+    {"Settings", "TimeZone", &TLuaGrabbers::TimeZoneName, "GMT/BST"},
+    {"Settings", "CharSet", &TLuaGrabbers::CharSet, "1"},
+    {"Settings", "Outfile", &TLuaGrabbers::OutFile, "data.xml", true},
+    {"Settings", "XMLSort", &TLuaGrabbers::XMLSort, "CAO"},
+    {"Settings", "SortRev", &TLuaGrabbers::SortRev, "0"},
+    {"Settings", "DoXMLSort", &TLuaGrabbers::DoXMLSort, "0"},
+    {"Settings", "SaveLog", &TLuaGrabbers::SaveLog, "1"},
+    {"Settings", "LogFile", &TLuaGrabbers::LogFile, "log.txt"},
+    {"Settings", "EMailLog", &TLuaGrabbers::EMailLog, "0"},
+    {"Settings", "AttachXML", &TLuaGrabbers::AttachXML, "0"},
+    {"Settings", "EMailAddress", &TLuaGrabbers::EMailAddress, kDefaultEMailAddress},
+    {"Settings", "Debug", &TLuaGrabbers::Debug, "0"},
+    {"Connection", "MaxRetries", &TLuaGrabbers::MaxRetries, "3"},
+    {"Connection", "RetryDelay", &TLuaGrabbers::RetryDelay, "3000"},
+    {"Connection", "ConnectTimeout", &TLuaGrabbers::ConnectTimeout, "10000"},
+    {"Connection", "ReadTimeout", &TLuaGrabbers::ReadTimeout, "10000"},
+    {"Connection", "Proxy", &TLuaGrabbers::Proxy, ""},
+    {"Connection", "ProxyPort", &TLuaGrabbers::ProxyPort, "0"},
+    {"Connection", "ProxyPassword", &TLuaGrabbers::ProxyPassword, ""},
+    {"Connection", "ProxyUsername", &TLuaGrabbers::ProxyUsername, ""},
+    {"Connection", "EMailServer", &TLuaGrabbers::EMailServer, kDefaultEMailServer},
+};
+
+int32_t DefaultNumber(const TSettingKey& k) {
+    int32_t value = 0;
+    ParseDecimalInt32(k.Default, value);
+    return value;
+}
+
+}  // namespace
+
 void TLuaGrabbers::ReadSettings() {
     const TIniFile& ini = *IniFile;
-    TimeZoneName = ini.ReadString("Settings", "TimeZone", "GMT/BST");
-    CharSet = static_cast<uint8_t>(ini.ReadInteger("Settings", "CharSet", 1));
-    OutFile = ini.ReadString("Settings", "Outfile", BaseDir + "data.xml");
-    XMLSort = ini.ReadString("Settings", "XMLSort", "CAO");
-    SortRev = ini.ReadBool("Settings", "SortRev", false);
-    DoXMLSort = ini.ReadBool("Settings", "DoXMLSort", false);
-    SaveLog = ini.ReadBool("Settings", "SaveLog", true);
-    LogFile = ini.ReadString("Settings", "LogFile", "log.txt");
-    EMailLog = ini.ReadBool("Settings", "EMailLog", false);
-    AttachXML = ini.ReadBool("Settings", "AttachXML", false);
-    EMailAddress = ini.ReadString("Settings", "EMailAddress", kDefaultEMailAddress);
-    Debug = ini.ReadBool("Settings", "Debug", false);
-
-    MaxRetries = ini.ReadInteger("Connection", "MaxRetries", 3);
-    RetryDelay = ini.ReadInteger("Connection", "RetryDelay", 3000);
-    ConnectTimeout = ini.ReadInteger("Connection", "ConnectTimeout", 10000);
-    ReadTimeout = ini.ReadInteger("Connection", "ReadTimeout", 10000);
-    Proxy = ini.ReadString("Connection", "Proxy", "");
-    ProxyPort = ini.ReadInteger("Connection", "ProxyPort", 0);
-    ProxyPassword = ini.ReadString("Connection", "ProxyPassword", "");
-    ProxyUsername = ini.ReadString("Connection", "ProxyUsername", "");
-    EMailServer = ini.ReadString("Connection", "EMailServer", kDefaultEMailServer);
+    for (const TSettingKey& k : kSettingKeys) {
+        std::visit(TOverloaded{
+                       [&](std::string TLuaGrabbers::*text) {
+                           const std::string folder = k.InProgramFolder ? BaseDir : std::string();
+                           this->*text = ini.ReadString(k.Section, k.Key, folder + k.Default);
+                       },
+                       [&](int32_t TLuaGrabbers::*number) {
+                           this->*number = ini.ReadInteger(k.Section, k.Key, DefaultNumber(k));
+                       },
+                       [&](uint8_t TLuaGrabbers::*byte) {
+                           this->*byte = static_cast<uint8_t>(ini.ReadInteger(k.Section, k.Key, DefaultNumber(k)));
+                       },
+                       [&](bool TLuaGrabbers::*truth) {
+                           this->*truth = ini.ReadBool(k.Section, k.Key, DefaultNumber(k) != 0);
+                       },
+                   },
+                   k.Field);
+    }
 }
 
 void TLuaGrabbers::WriteSettings() {
     TIniFile& ini = *IniFile;
-    ini.WriteString("Settings", "TimeZone", TimeZoneName);
-    ini.WriteInteger("Settings", "CharSet", CharSet);
-    ini.WriteString("Settings", "Outfile", OutFile);
-    ini.WriteString("Settings", "XMLSort", XMLSort);
-    ini.WriteBool("Settings", "SortRev", SortRev);
-    ini.WriteBool("Settings", "DoXMLSort", DoXMLSort);
-    ini.WriteBool("Settings", "SaveLog", SaveLog);
-    ini.WriteString("Settings", "LogFile", LogFile);
-    ini.WriteBool("Settings", "EMailLog", EMailLog);
-    ini.WriteBool("Settings", "AttachXML", AttachXML);
-    ini.WriteString("Settings", "EMailAddress", EMailAddress);
-    ini.WriteBool("Settings", "Debug", Debug);
-
-    ini.WriteInteger("Connection", "MaxRetries", MaxRetries);
-    ini.WriteInteger("Connection", "RetryDelay", RetryDelay);
-    ini.WriteInteger("Connection", "ConnectTimeout", ConnectTimeout);
-    ini.WriteInteger("Connection", "ReadTimeout", ReadTimeout);
-    ini.WriteString("Connection", "Proxy", Proxy);
-    ini.WriteInteger("Connection", "ProxyPort", ProxyPort);
-    ini.WriteString("Connection", "ProxyPassword", ProxyPassword);
-    ini.WriteString("Connection", "ProxyUsername", ProxyUsername);
-    ini.WriteString("Connection", "EMailServer", EMailServer);
+    for (const TSettingKey& k : kSettingKeys) {
+        std::visit(TOverloaded{
+                       [&](std::string TLuaGrabbers::*text) { ini.WriteString(k.Section, k.Key, this->*text); },
+                       [&](int32_t TLuaGrabbers::*number) { ini.WriteInteger(k.Section, k.Key, this->*number); },
+                       [&](uint8_t TLuaGrabbers::*byte) { ini.WriteInteger(k.Section, k.Key, this->*byte); },
+                       [&](bool TLuaGrabbers::*truth) { ini.WriteBool(k.Section, k.Key, this->*truth); },
+                   },
+                   k.Field);
+    }
 }
 
 static void SetGlobalText(lua_State* L, const char* name, const std::string& value) {
@@ -391,7 +414,7 @@ TLuaBase* TLuaGrabbers::FindScript(const void* handle) const {
 void TLuaGrabbers::Log(const std::string& text, bool debugOnly) {
     if (debugOnly && !Debug) return;
     if (!OnLog) return;
-    const SYSTEMTIME now = platform::LocalTime();
+    const SYSTEMTIME now = HostClock.LocalTime();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u", now.wHour, now.wMinute, now.wSecond);
     OnLog(std::string(stamp) + " - " + text);

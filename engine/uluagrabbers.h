@@ -202,6 +202,3 @@ private:
     TLuaBase* FPending = nullptr;   // the record being registered
     bool FDestroyed = false;
 };
-
-// Days since 1899-12-30 for a calendar date-time, the time of day as the fraction.
-double DateTimeFromSystemTime(const SYSTEMTIME& t);

@@ -27,7 +27,7 @@ void TLuaGrabbers::CreateHTTPClient() {
     client.OnDownloadStats = [this](const std::string& speed, const std::string& remaining,
                                     const std::string& downloaded) { DoDownloadStats(speed, remaining, downloaded); };
     client.OnIdle = [this] { DoProgress(-1, 0, -1); };
-    HTTPFunctions = std::make_unique<THTTPFunctions>(client, BaseDir, platform::UnixMsFromLocal(StartTime));
+    HTTPFunctions = std::make_unique<THTTPFunctions>(client, BaseDir, StartDateTime);
     ApplyConnectionSettings();
 }
 

@@ -548,7 +548,7 @@ int32_t TLuaGrabbers::Grab() {
     if (DayLimit != 0) {
         SYSTEMTIME days{};
         days.wDay = static_cast<uint16_t>(DayLimit);
-        LimitTime = AddTime(platform::LocalTime(), days);
+        LimitTime = AddTime(HostClock.LocalTime(), days);
     }
     Stop = false;
     if (Grabbers.Count() == 0) return ExitStatus;

@@ -14,17 +14,6 @@ void NormaliseMonth(int& year, int& month) {
     month -= shift * 12;
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date; the month must be 1..12, the day may be
-// anything (it counts on linearly).
-long long DaysFromCivil(long long y, int m, int d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 // A year outside what the record holds would wrap into a wrong (or "absent") date; such a result
 // stops at the first or last instant the record can hold instead.
 SYSTEMTIME Pack(int year, int month, int day, int hour, int minute, int second) {
@@ -133,11 +122,6 @@ SYSTEMTIME ToZone(const SYSTEMTIME& utc, const TTimeZone& zone, std::string& off
     return (hours < 0 || minutes < 0) ? SubtractTime(utc, d) : AddTime(utc, d);
 }
 
-SYSTEMTIME ToZone(const SYSTEMTIME& utc, const TTimeZone& zone) {
-    std::string offset;
-    return ToZone(utc, zone, offset);
-}
-
 std::string FormatXMLTVTime(const SYSTEMTIME& utc, const TTimeZone& zone) {
     std::string offset;
     const SYSTEMTIME t = ToZone(utc, zone, offset);
@@ -223,7 +207,7 @@ bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 4
 int DayOfWeek(const SYSTEMTIME& date) {
     int year = date.wYear, month = date.wMonth;
     NormaliseMonth(year, month);
-    const long long days = DaysFromCivil(year, month, date.wDay);
+    const long long days = platform::DaysFromCivil(year, month, date.wDay);
     return static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
 }
 

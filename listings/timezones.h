@@ -39,7 +39,6 @@ bool InSummerTime(const SYSTEMTIME& utc, const TTimeZone& zone);
 
 // The UTC time shifted into `zone`; `offset` receives the text of the offset applied.
 SYSTEMTIME ToZone(const SYSTEMTIME& utc, const TTimeZone& zone, std::string& offset);
-SYSTEMTIME ToZone(const SYSTEMTIME& utc, const TTimeZone& zone);
 
 std::string FormatXMLTVTime(const SYSTEMTIME& utc, const TTimeZone& zone);  // "YYYYMMDDhhmm00 +hhmm"
 std::string FormatXMLTVDate(const SYSTEMTIME& t);                           // "YYYYMMDD"

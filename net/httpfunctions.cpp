@@ -15,15 +15,13 @@
 
 namespace {
 
-constexpr double kMsPerDay = 86400000.0;
-
 bool IsRedirect(int32_t status) { return status == 302 || status == 303 || status == 307; }
 
 // The cached page at path when it is fresh enough for cacheAge: one open, one status (time and
 // size) and one read straight into the page. A page that cannot be read counts as stale, and so
 // does an empty one, which was never written as such (empty pages are not cached): both are
 // fetched again.
-bool ReadFreshPage(const std::string& path, int32_t cacheAge, int64_t startUnixMs, std::string& page) {
+bool ReadFreshPage(const std::string& path, int32_t cacheAge, double startDateTime, std::string& page) {
     if (cacheAge != kAnyCacheAge && cacheAge <= 0) return false;  // no file is younger than 0 days
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
@@ -31,7 +29,7 @@ bool ReadFreshPage(const std::string& path, int32_t cacheAge, int64_t startUnixM
     bool fresh = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
     if (fresh && cacheAge != kAnyCacheAge) {
         const int64_t modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
-        fresh = CacheAgeDays(startUnixMs, modified) < cacheAge;
+        fresh = CacheAgeDays(startDateTime, FileDateTime(modified)) < cacheAge;
     }
     size_t got = 0;
     if (fresh) {
@@ -57,14 +55,16 @@ bool ReadFreshPage(const std::string& path, int32_t cacheAge, int64_t startUnixM
 
 }  // namespace
 
-int32_t CacheAgeDays(int64_t startUnixMs, int64_t fileUnixMs) {
-    const double days = static_cast<double>(startUnixMs - fileUnixMs) / kMsPerDay + 0.1;
+int32_t CacheAgeDays(double startDateTime, double fileDateTime) {
+    const double days = startDateTime - fileDateTime + 0.1;
     // A file stamped after the start (written during the run, or a clock set wrong) is fresh, not
     // of negative age: with that, CacheAge 0 would serve it and CleanCache 0 would keep it.
     if (days <= 0) return 0;
     if (days >= 2147483647.0) return 2147483647;
     return static_cast<int32_t>(std::trunc(days));
 }
+
+double FileDateTime(int64_t fileUnixMs) { return platform::DateTimeFromSystemTime(platform::LocalFromUnixMs(fileUnixMs)); }
 
 std::optional<std::string> CachePathIn(const std::string& folder, const std::string& cacheFile) {
     if (cacheFile.find('\0') != std::string::npos) return std::nullopt;
@@ -97,11 +97,11 @@ std::optional<std::string> CachePathIn(const std::string& folder, const std::str
     return path;
 }
 
-THTTPFunctions::THTTPFunctions(THTTPClient& client, std::string baseDir, int64_t startUnixMs)
+THTTPFunctions::THTTPFunctions(THTTPClient& client, std::string baseDir, double startDateTime)
     : Sleep(platform::SleepMs),
       FClient(client),
       FBaseDir(std::move(baseDir)),
-      FStartUnixMs(startUnixMs),
+      FStartDateTime(startDateTime),
       FCacheWriter(FBaseDir + "temp/") {}
 
 std::string THTTPFunctions::CacheFolder(const std::optional<std::string>& scriptID) const {
@@ -129,7 +129,7 @@ TPageResult THTTPFunctions::Fetch(const TPageRequest& request, const std::string
     if (FClient.OnStatus) FClient.OnStatus(3, "Downloading " + request.URL + " ...");
 
     TPageResult result;
-    if (cachePath && ReadFreshPage(*cachePath, request.CacheAge, FStartUnixMs, result.Page)) {
+    if (cachePath && ReadFreshPage(*cachePath, request.CacheAge, FStartDateTime, result.Page)) {
         result.Status = 0;
         return result;
     }
@@ -197,6 +197,6 @@ void THTTPFunctions::CleanCache(const std::optional<std::string>& scriptID, int3
     FindFiles(CacheFolder(scriptID), "*", true, files);
     for (const std::string& file : files) {
         const std::optional<int64_t> modified = platform::FileModifiedMs(file);
-        if (modified && CacheAgeDays(FStartUnixMs, *modified) >= maxDays) platform::DeleteFile(file);
+        if (modified && CacheAgeDays(FStartDateTime, FileDateTime(*modified)) >= maxDays) platform::DeleteFile(file);
     }
 }

@@ -28,10 +28,10 @@ struct TPageResult {
 
 class THTTPFunctions {
 public:
-    // `baseDir` is the program folder with its trailing separator; `startUnixMs` the engine's start,
-    // from which cache ages count. Cache pages are written through a spare file in the program's
-    // "temp/" folder.
-    THTTPFunctions(THTTPClient& client, std::string baseDir, int64_t startUnixMs);
+    // `baseDir` is the program folder with its trailing separator; `startDateTime` the engine's start
+    // (its StartDateTime), from which cache ages count. Cache pages are written through a spare
+    // file in the program's "temp/" folder.
+    THTTPFunctions(THTTPClient& client, std::string baseDir, double startDateTime);
     THTTPFunctions(const THTTPFunctions&) = delete;
     THTTPFunctions& operator=(const THTTPFunctions&) = delete;
 
@@ -57,13 +57,16 @@ private:
 
     THTTPClient& FClient;
     std::string FBaseDir;
-    int64_t FStartUnixMs;
+    double FStartDateTime;
     TCacheWriter FCacheWriter;
 };
 
-// Cache age in whole days of a file last modified at fileUnixMs: the days from then to the
-// engine's start plus 0.1, truncated. A file from after the start is 0 days old.
-int32_t CacheAgeDays(int64_t startUnixMs, int64_t fileUnixMs);
+// Cache age in whole days of a file last modified at fileDateTime (local time, as a date-time in
+// days like StartDateTime): the days from then to the engine's start plus 0.1, truncated. A file
+// from after the start is 0 days old.
+int32_t CacheAgeDays(double startDateTime, double fileDateTime);
+// The local date-time of a file time in milliseconds since 1970-01-01 UTC.
+double FileDateTime(int64_t fileUnixMs);
 
 // The path of a script-chosen cache file inside `folder` (which ends in "/"), "\" counting as a
 // separator. None when the name is absolute, holds a NUL byte, names no file, or whose ".." parts

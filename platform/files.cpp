@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -157,55 +157,6 @@ std::string ExecutableDir() {
 
 // ---- times ----
 
-static int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0 && ((a < 0) != (b < 0))) ? 1 : 0); }
-
-static SYSTEMTIME FromTm(const std::tm& tm, int ms) {
-    SYSTEMTIME st;
-    st.wYear = static_cast<uint16_t>(tm.tm_year + 1900);
-    st.wMonth = static_cast<uint16_t>(tm.tm_mon + 1);
-    st.wDayOfWeek = static_cast<uint16_t>(tm.tm_wday);
-    st.wDay = static_cast<uint16_t>(tm.tm_mday);
-    st.wHour = static_cast<uint16_t>(tm.tm_hour);
-    st.wMinute = static_cast<uint16_t>(tm.tm_min);
-    st.wSecond = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
-    st.wMilliseconds = static_cast<uint16_t>(ms);
-    return st;
-}
-
-static std::tm ToTm(const SYSTEMTIME& st) {
-    std::tm tm{};
-    tm.tm_year = st.wYear - 1900;
-    tm.tm_mon = st.wMonth - 1;
-    tm.tm_mday = st.wDay;
-    tm.tm_hour = st.wHour;
-    tm.tm_min = st.wMinute;
-    tm.tm_sec = st.wSecond;
-    tm.tm_isdst = -1;  // let the zone rules decide
-    return tm;
-}
-
-static SYSTEMTIME FromUnixMs(int64_t unixMs, bool local) {
-    const time_t secs = static_cast<time_t>(FloorDiv(unixMs, 1000));
-    const int ms = static_cast<int>(unixMs - static_cast<int64_t>(secs) * 1000);
-    std::tm tm{};
-    if (local) ::localtime_r(&secs, &tm);
-    else ::gmtime_r(&secs, &tm);
-    return FromTm(tm, ms);
-}
-
-int64_t UnixMsFromLocal(const SYSTEMTIME& local) {
-    std::tm tm = ToTm(local);
-    return static_cast<int64_t>(std::mktime(&tm)) * 1000 + local.wMilliseconds;
-}
-
-int64_t UnixMsFromUtc(const SYSTEMTIME& utc) {
-    std::tm tm = ToTm(utc);
-    return static_cast<int64_t>(::timegm(&tm)) * 1000 + utc.wMilliseconds;
-}
-
-SYSTEMTIME LocalFromUnixMs(int64_t unixMs) { return FromUnixMs(unixMs, true); }
-SYSTEMTIME UtcFromUnixMs(int64_t unixMs) { return FromUnixMs(unixMs, false); }
-
 std::optional<int64_t> FileModifiedMs(std::string_view path) {
     struct stat st;
     if (path.empty() || !StatPath(NativePath(path), st)) return std::nullopt;
@@ -228,8 +179,10 @@ bool SetFileModifiedMs(std::string_view path, int64_t unixMs) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;  // access time stays
-    times[1].tv_sec = static_cast<time_t>(FloorDiv(unixMs, 1000));
-    times[1].tv_nsec = static_cast<long>((unixMs - FloorDiv(unixMs, 1000) * 1000) * 1000000);
+    const std::chrono::milliseconds ms(unixMs);
+    const auto secs = std::chrono::floor<std::chrono::seconds>(ms);
+    times[1].tv_sec = static_cast<time_t>(secs.count());
+    times[1].tv_nsec = static_cast<long>((ms - secs).count() * 1000000);
     return ::utimensat(AT_FDCWD, native.c_str(), times, 0) == 0;
 }
 

@@ -39,17 +39,11 @@ std::string CurrentDir();                     // without a trailing separator
 bool SetCurrentDir(std::string_view path);
 std::string ExecutableDir();                  // the program's folder, ending in "/"
 
-// Last-modified time of a file (or folder).
+// Last-modified time of a file (or folder); platform/systime.h converts between the scales.
 std::optional<int64_t> FileModifiedMs(std::string_view path);  // ms since 1970-01-01 UTC
 std::optional<SYSTEMTIME> FileModifiedLocal(std::string_view path);
 std::optional<SYSTEMTIME> FileModifiedUtc(std::string_view path);
 bool SetFileModifiedMs(std::string_view path, int64_t unixMs);
-
-// Conversions between the clock records and the millisecond scale of FileModifiedMs.
-int64_t UnixMsFromLocal(const SYSTEMTIME& local);
-int64_t UnixMsFromUtc(const SYSTEMTIME& utc);
-SYSTEMTIME LocalFromUnixMs(int64_t unixMs);
-SYSTEMTIME UtcFromUnixMs(int64_t unixMs);
 
 // Reads a whole file; false (and `error` set to the reason) when it cannot be read.
 bool ReadWholeFile(std::string_view path, std::string& content, std::string* error = nullptr);

@@ -49,7 +49,9 @@ constexpr uint32_t kSleepStepMs = 100;
 constexpr uint32_t kMaxSleepMs = 10 * 60 * 1000;
 uint32_t SleepSteps(double ms);
 
-// The wait and the clocks behind Tvrn.Sleep and the time library; tests replace them.
+// The host's one clock: the waits of Tvrn.Sleep, the time library, and every "now" of the engine
+// (its start, the times of log lines, the day limit, today's date of the time-step passes). Tests
+// replace it.
 struct THostClock {
     std::function<void(uint32_t ms)> SleepMs = platform::SleepMs;
     std::function<SYSTEMTIME()> LocalTime = platform::LocalTime;

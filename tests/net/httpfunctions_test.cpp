@@ -16,6 +16,7 @@ namespace {
 
 constexpr int64_t kStart = 1700000000000;  // the engine's start in these tests, a fixed instant
 constexpr int64_t kHour = 3600000;
+const double kStartDateTime = FileDateTime(kStart);   // the same instant as the engine holds it
 
 TEST(CacheAge, CountsWholeDaysBeforeTheEngineStarted) {
     struct Case {
@@ -28,7 +29,7 @@ TEST(CacheAge, CountsWholeDaysBeforeTheEngineStarted) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.HoursBefore);
-        EXPECT_EQ(CacheAgeDays(kStart, kStart - static_cast<int64_t>(c.HoursBefore * kHour)), c.Days);
+        EXPECT_EQ(CacheAgeDays(kStartDateTime, kStartDateTime - c.HoursBefore / 24), c.Days);
     }
 }
 
@@ -97,7 +98,7 @@ protected:
     }
 
     TTempDir Base;
-    THTTPFunctions Functions{Client, Base.Path(), kStart};
+    THTTPFunctions Functions{Client, Base.Path(), kStartDateTime};
     std::vector<std::string> Status;
     std::vector<uint32_t> Sleeps;
 };
