@@ -189,6 +189,37 @@ private:
         for (int i = 1; Element(i); ++i) item();
     }
 
+    // The shape of the repeated keys: one entry (a table that holds the entry's key `single`), an
+    // array of entries, or a value that is no table, which `fromValue` reads (it may give none).
+    // readEntry reads the value on top and pops it; an entry it gives as none is left out.
+    template <class List, class ReadEntry, class FromValue>
+    std::unique_ptr<List> ReadEntries(TKey single, ReadEntry readEntry, FromValue fromValue) {
+        std::unique_ptr<List> list;
+        if (lua_istable(L, -1)) {
+            list = std::make_unique<List>();
+            const auto add = [&](auto entry) {
+                if (entry) list->Add(std::move(entry));
+            };
+            if (Has(single)) {
+                lua_pushvalue(L, -1);
+                add(readEntry());
+            } else {
+                ForEachElement([&] { add(readEntry()); });
+            }
+        } else {
+            list = fromValue();
+        }
+        lua_pop(L, 1);
+        return list;
+    }
+
+    template <class List, class Entry>
+    static std::unique_ptr<List> OneEntry(std::unique_ptr<Entry> entry) {
+        auto list = std::make_unique<List>();
+        list->Add(std::move(entry));
+        return list;
+    }
+
     std::string PopText() {
         std::string text = ReadText(L, -1);
         lua_pop(L, 1);
@@ -291,23 +322,16 @@ private:
         return icon;
     }
 
-    // An icon must be a table: a text (a file name, say) gives none.
+    // An icon must be a table: a text (a file name, say) gives none, in an array too.
     std::unique_ptr<TXMLTVIconList> ReadIconList() {
-        std::unique_ptr<TXMLTVIconList> list;
-        if (lua_istable(L, -1)) {
-            list = std::make_unique<TXMLTVIconList>();
-            if (Has(kSource)) {
-                lua_pushvalue(L, -1);
-                list->Add(ReadIcon());
-            } else {
-                ForEachElement([&] {
-                    if (lua_istable(L, -1)) list->Add(ReadIcon());
-                    else lua_pop(L, 1);
-                });
-            }
-        }
-        lua_pop(L, 1);
-        return list;
+        return ReadEntries<TXMLTVIconList>(
+            kSource,
+            [&]() -> std::unique_ptr<TXMLTVIcon> {
+                if (lua_istable(L, -1)) return ReadIcon();
+                lua_pop(L, 1);
+                return nullptr;
+            },
+            [] { return nullptr; });
     }
 
     std::unique_ptr<TCastMember> ReadCastMember() {
@@ -322,27 +346,15 @@ private:
         return member;
     }
 
+    // A text alone is one actor.
     std::unique_ptr<TCastList> ReadCastList() {
-        std::unique_ptr<TCastList> list;
-        if (lua_istable(L, -1)) {
-            list = std::make_unique<TCastList>();
-            if (Has(kActor)) {
-                lua_pushvalue(L, -1);
-                list->Add(ReadCastMember());
-            } else {
-                ForEachElement([&] { list->Add(ReadCastMember()); });
-            }
-        } else {
+        return ReadEntries<TCastList>(kActor, [&] { return ReadCastMember(); }, [&]() -> std::unique_ptr<TCastList> {
             std::string name = ReadText(L, -1);
-            if (!name.empty()) {
-                list = std::make_unique<TCastList>();
-                auto member = std::make_unique<TCastMember>();
-                member->Actor = std::move(name);
-                list->Add(std::move(member));
-            }
-        }
-        lua_pop(L, 1);
-        return list;
+            if (name.empty()) return nullptr;
+            auto member = std::make_unique<TCastMember>();
+            member->Actor = std::move(name);
+            return OneEntry<TCastList>(std::move(member));
+        });
     }
 
     std::unique_ptr<TXMLTVCredits> ReadCredits() {
@@ -372,18 +384,7 @@ private:
     }
 
     std::unique_ptr<TEpisodeList> ReadEpisodeList() {
-        std::unique_ptr<TEpisodeList> list;
-        if (lua_istable(L, -1)) {
-            list = std::make_unique<TEpisodeList>();
-            if (Has(kNumber)) {
-                lua_pushvalue(L, -1);
-                list->Add(ReadEpisode());
-            } else {
-                ForEachElement([&] { list->Add(ReadEpisode()); });
-            }
-        }
-        lua_pop(L, 1);
-        return list;
+        return ReadEntries<TEpisodeList>(kNumber, [&] { return ReadEpisode(); }, [] { return nullptr; });
     }
 
     void ReadLength(TProgram& program) {
@@ -454,27 +455,16 @@ private:
         return subtitles;
     }
 
+    // A number alone other than 0 is one entry of that type.
     std::unique_ptr<TXMLTVSubtitlesList> ReadSubtitlesList() {
-        std::unique_ptr<TXMLTVSubtitlesList> list;
-        if (lua_istable(L, -1)) {
-            list = std::make_unique<TXMLTVSubtitlesList>();
-            if (Has(kType)) {
-                lua_pushvalue(L, -1);
-                list->Add(ReadSubtitles());
-            } else {
-                ForEachElement([&] { list->Add(ReadSubtitles()); });
-            }
-        } else {
-            const int32_t type = TruncToInt32(lua_tonumber(L, -1));
-            if (type != 0) {
-                list = std::make_unique<TXMLTVSubtitlesList>();
+        return ReadEntries<TXMLTVSubtitlesList>(
+            kType, [&] { return ReadSubtitles(); }, [&]() -> std::unique_ptr<TXMLTVSubtitlesList> {
+                const int32_t type = TruncToInt32(lua_tonumber(L, -1));
+                if (type == 0) return nullptr;
                 auto subtitles = std::make_unique<TXMLTVSubtitles>();
                 subtitles->Type = type;
-                list->Add(std::move(subtitles));
-            }
-        }
-        lua_pop(L, 1);
-        return list;
+                return OneEntry<TXMLTVSubtitlesList>(std::move(subtitles));
+            });
     }
 
     std::unique_ptr<TXMLTVRating> ReadRating() {
@@ -490,27 +480,15 @@ private:
         return rating;
     }
 
+    // A text alone is one rating's value.
     std::unique_ptr<TXMLTVRatingList> ReadRatingList() {
-        std::unique_ptr<TXMLTVRatingList> list;
-        if (lua_istable(L, -1)) {
-            list = std::make_unique<TXMLTVRatingList>();
-            if (Has(kValue)) {
-                lua_pushvalue(L, -1);
-                list->Add(ReadRating());
-            } else {
-                ForEachElement([&] { list->Add(ReadRating()); });
-            }
-        } else {
+        return ReadEntries<TXMLTVRatingList>(kValue, [&] { return ReadRating(); }, [&]() -> std::unique_ptr<TXMLTVRatingList> {
             std::string value = ReadText(L, -1);
-            if (!value.empty()) {
-                list = std::make_unique<TXMLTVRatingList>();
-                auto rating = std::make_unique<TXMLTVRating>();
-                rating->Value = std::move(value);
-                list->Add(std::move(rating));
-            }
-        }
-        lua_pop(L, 1);
-        return list;
+            if (value.empty()) return nullptr;
+            auto rating = std::make_unique<TXMLTVRating>();
+            rating->Value = std::move(value);
+            return OneEntry<TXMLTVRatingList>(std::move(rating));
+        });
     }
 
     std::unique_ptr<TXMLTVStarRating> ReadStarRating() {
