@@ -1,4 +1,5 @@
-// TavrinConsole: runs exactly one grab and ends with the process exit status of the run.
+// Console front end: TavrinConsole's entry: runs exactly one grab and ends with the process exit
+// status of the run.
 #include <string>
 #include <vector>
 

@@ -1,3 +1,5 @@
+// Console front end: TavrinConsole's command line, its text-mode screen and the engine's callbacks
+// that draw on it.
 #include "console/uconsole.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Engine layer: the settings file held in memory: sections of key=value lines read once, looked up
+// without regard to letter case, and written back as a whole through a temporary file.
 #include "engine/inifile.h"
 
 #include <cerrno>

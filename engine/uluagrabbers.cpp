@@ -1,3 +1,6 @@
+// Engine layer: the grab engine's life: the module-wide values, its settings, the Lua state with the
+// script API, the scripts and the registry of grabbers and post processors, the log and the
+// front end's callbacks, the engine's side of the script-host interface, and the shutdown.
 #include "engine/uluagrabbers.h"
 
 #include <cstdio>

@@ -1,5 +1,6 @@
-// The engine's side of the downloads and the log e-mail: the HTTP client it owns, the "Connection"
-// settings handed to the client before each request, and the mail sent at shutdown.
+// Engine layer: the engine's side of the downloads and the log e-mail: the HTTP client it owns, the
+// "Connection" settings handed to the client before each request, the page functions it offers
+// scripts as their host, and the mail sent at shutdown.
 #include <algorithm>
 #include <limits>
 #include <stdexcept>

@@ -1,5 +1,6 @@
-// The grab run: the grabbers' passes, the post processors' passes, combining the programmes under
-// XMLTV channel ids, sorting and writing the XMLTV file, and the download statistics of a pass.
+// Engine layer: the grab run: the grabbers' passes, the post processors' passes, combining the
+// programmes under XMLTV channel ids, sorting and writing the XMLTV file, and the download
+// statistics of a pass.
 #include <cstdio>
 #include <exception>
 #include <memory>

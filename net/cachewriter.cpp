@@ -1,3 +1,5 @@
+// Net layer: writing pages into the download cache, each replacing the old page whole, through the
+// recycled spare file its header describes.
 #include "net/cachewriter.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Net layer: the engine's HTTP client over one libcurl handle: requests and their outcomes,
+// time-outs, credentials given only when asked for, the proxy, cookies and progress.
 #include "net/httpclient.h"
 
 #include <curl/curl.h>

@@ -1,3 +1,5 @@
+// Net layer: the page functions behind HTTP.Get and HTTP.Post, without Lua: the per-script file
+// cache and the age of its pages, the retry loop and its log lines, cleaning the cache.
 #include "net/httpfunctions.h"
 
 #include <fcntl.h>
@@ -64,7 +66,9 @@ int32_t CacheAgeDays(double startDateTime, double fileDateTime) {
     return static_cast<int32_t>(std::trunc(days));
 }
 
-double FileDateTime(int64_t fileUnixMs) { return platform::DateTimeFromSystemTime(platform::LocalFromUnixMs(fileUnixMs)); }
+double FileDateTime(int64_t fileUnixMs) {
+    return platform::DateTimeFromSystemTime(platform::LocalFromUnixMs(fileUnixMs));
+}
 
 std::optional<std::string> CachePathIn(const std::string& folder, const std::string& cacheFile) {
     if (cacheFile.find('\0') != std::string::npos) return std::nullopt;
@@ -197,6 +201,7 @@ void THTTPFunctions::CleanCache(const std::optional<std::string>& scriptID, int3
     FindFiles(CacheFolder(scriptID), "*", true, files);
     for (const std::string& file : files) {
         const std::optional<int64_t> modified = platform::FileModifiedMs(file);
-        if (modified && CacheAgeDays(FStartDateTime, FileDateTime(*modified)) >= maxDays) platform::DeleteFile(file);
+        if (modified && CacheAgeDays(FStartDateTime, FileDateTime(*modified)) >= maxDays)
+            platform::DeleteFile(file);
     }
 }

@@ -1,3 +1,5 @@
+// Net layer: the log e-mail: the MIME message (the log text, the XMLTV file attached on request)
+// composed and handed to the mail server over libcurl's SMTP.
 #include "net/mailsender.h"
 
 #include <curl/curl.h>

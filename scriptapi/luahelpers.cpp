@@ -1,3 +1,5 @@
+// Script API layer: the conventions every binding shares: argument tests and the usage error,
+// number truncation, the stack helpers that read tables, protected calls and script handles.
 #include "scriptapi/luahelpers.h"
 
 #include <cmath>

@@ -348,13 +348,14 @@ private:
 
     // A text alone is one actor.
     std::unique_ptr<TCastList> ReadCastList() {
-        return ReadEntries<TCastList>(kActor, [&] { return ReadCastMember(); }, [&]() -> std::unique_ptr<TCastList> {
+        const auto fromValue = [&]() -> std::unique_ptr<TCastList> {
             std::string name = ReadText(L, -1);
             if (name.empty()) return nullptr;
             auto member = std::make_unique<TCastMember>();
             member->Actor = std::move(name);
             return OneEntry<TCastList>(std::move(member));
-        });
+        };
+        return ReadEntries<TCastList>(kActor, [&] { return ReadCastMember(); }, fromValue);
     }
 
     std::unique_ptr<TXMLTVCredits> ReadCredits() {
@@ -457,14 +458,14 @@ private:
 
     // A number alone other than 0 is one entry of that type.
     std::unique_ptr<TXMLTVSubtitlesList> ReadSubtitlesList() {
-        return ReadEntries<TXMLTVSubtitlesList>(
-            kType, [&] { return ReadSubtitles(); }, [&]() -> std::unique_ptr<TXMLTVSubtitlesList> {
-                const int32_t type = TruncToInt32(lua_tonumber(L, -1));
-                if (type == 0) return nullptr;
-                auto subtitles = std::make_unique<TXMLTVSubtitles>();
-                subtitles->Type = type;
-                return OneEntry<TXMLTVSubtitlesList>(std::move(subtitles));
-            });
+        const auto fromValue = [&]() -> std::unique_ptr<TXMLTVSubtitlesList> {
+            const int32_t type = TruncToInt32(lua_tonumber(L, -1));
+            if (type == 0) return nullptr;
+            auto subtitles = std::make_unique<TXMLTVSubtitles>();
+            subtitles->Type = type;
+            return OneEntry<TXMLTVSubtitlesList>(std::move(subtitles));
+        };
+        return ReadEntries<TXMLTVSubtitlesList>(kType, [&] { return ReadSubtitles(); }, fromValue);
     }
 
     std::unique_ptr<TXMLTVRating> ReadRating() {
@@ -482,13 +483,14 @@ private:
 
     // A text alone is one rating's value.
     std::unique_ptr<TXMLTVRatingList> ReadRatingList() {
-        return ReadEntries<TXMLTVRatingList>(kValue, [&] { return ReadRating(); }, [&]() -> std::unique_ptr<TXMLTVRatingList> {
+        const auto fromValue = [&]() -> std::unique_ptr<TXMLTVRatingList> {
             std::string value = ReadText(L, -1);
             if (value.empty()) return nullptr;
             auto rating = std::make_unique<TXMLTVRating>();
             rating->Value = std::move(value);
             return OneEntry<TXMLTVRatingList>(std::move(rating));
-        });
+        };
+        return ReadEntries<TXMLTVRatingList>(kValue, [&] { return ReadRating(); }, fromValue);
     }
 
     std::unique_ptr<TXMLTVStarRating> ReadStarRating() {
