@@ -1,5 +1,7 @@
-// The grab engine: the Lua state, the scripts it runs and the registry of grabbers and post
-// processors they declare, the settings, the log and the shutdown that writes them back.
+// The grab engine, and its public header for the front ends: the Lua state, the scripts it runs and
+// the registry of grabbers and post processors they declare (their records are in
+// scriptapi/scriptrecords.h), the settings, the grab run, the log and the shutdown that writes
+// them back.
 #pragma once
 
 #include <lua.hpp>
