@@ -59,7 +59,7 @@ public:
     // every script below "scripts/" and builds the registry, calling each script's Init.
     TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic);
     // Shuts down when Destroy has not (a failure of that shutdown is then lost: call Destroy).
-    ~TLuaGrabbers();
+    ~TLuaGrabbers() override;
     TLuaGrabbers(const TLuaGrabbers&) = delete;
     TLuaGrabbers& operator=(const TLuaGrabbers&) = delete;
 

@@ -19,6 +19,8 @@ class TLuaGrabber;
 
 class TScriptHost {
 public:
+    virtual ~TScriptHost() = default;
+
     // ---- the scripts
     // The record behind a script handle when it is one of the host's scripts (also one whose Init
     // runs before it joins its list); null for anything else.
@@ -45,9 +47,6 @@ public:
     virtual TPageResult FetchPage(const TPageRequest& request, const std::string* postVars) = 0;
     virtual void SetAcceptEncoding(const std::string& encoding) = 0;
     virtual void CleanCache(const std::optional<std::string>& scriptID, int32_t maxDays) = 0;
-
-protected:
-    ~TScriptHost() = default;   // hosts are not deleted through this interface
 };
 
 // Binds the host to the Lua state (kept in its registry); null unbinds it.

@@ -18,14 +18,12 @@ class TLuaGrabber;
 // grabber, the engine; the grabber's operations of the same names hand the work to it.
 class TChannelKeeper {
 public:
+    virtual ~TChannelKeeper() = default;
     virtual void LoadChannelCache(TLuaGrabber& grabber) = 0;    // rebuilds AvailableChannels
     virtual void LoadUserChannels(TLuaGrabber& grabber) = 0;    // moves the listed channels to SelectedChannels
     virtual void SaveUserChannels(TLuaGrabber& grabber) = 0;    // raises std::runtime_error when not written
     virtual void SaveChannelCache(TLuaGrabber& grabber) = 0;    // the same
     virtual void RefreshChannelList(TLuaGrabber& grabber) = 0;  // the script's RefreshChannels, selection kept
-
-protected:
-    ~TChannelKeeper() = default;
 };
 
 // What every script declares.
