@@ -1,3 +1,5 @@
+// Listings layer: the feed parser's core: channel directories and programme pages of the listings
+// feed into channel and programme records, times brought from UK local time to UTC; no Lua.
 #include "listings/uk_rt.h"
 
 #include <cstring>
