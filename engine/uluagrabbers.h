@@ -168,8 +168,8 @@ public:
     std::string EMailAddress;
     int32_t MaxRetries = 3;
     int32_t RetryDelay = 3000;
-    SYSTEMTIME StartTime{};
-    double StartDateTime = 0;   // days since 1899-12-30, the fraction the time of day
+    SYSTEMTIME StartTime{};       // local time of the engine's creation, from the host clock
+    double StartDateTime = 0;     // the same, in days since 1899-12-30: cache ages count from it
     bool Stop = true;
     bool Debug = false;
     bool AllowMail = true;

@@ -1,7 +1,7 @@
 // The host functions scripts call apart from downloads and the feed parser: settings, channels and
 // programmes through Tvrn, status, progress and waiting, cleaning the cache, math.band, hash,
-// Win1255ToUTF8 and the time library. The work is done by the plain functions below; the Lua bindings check arguments,
-// call them and push the results, and the unit registers them itself.
+// Win1255ToUTF8 and the time library. The work is done by the plain functions below; the Lua
+// bindings check arguments, call them and push the results, and the unit registers them itself.
 #pragma once
 
 #include <lua.hpp>
@@ -15,7 +15,6 @@
 
 #include "listings/uxmltvrecs.h"
 #include "platform/systime.h"
-
 #include "scriptapi/scriptrecords.h"
 
 // ---- the work -----------------------------------------------------------------------------------
