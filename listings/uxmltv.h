@@ -1,9 +1,9 @@
 // The XMLTV writer: turns the channel and programme records of a grab run into one XMLTV document.
 //
 // Every record string is decoded with its record's character set, escaped for XML and encoded in
-// the output character set; programme times are printed in the output time zone. The layout is
-// fixed: each element on its own line, indented by two per level, an element's end tag on the
-// line of its text unless a child element was opened inside it.
+// the output character set (xmlescape); programme times are printed in the output time zone. The
+// layout is fixed: each element on its own line, indented by two per level, an element's end tag on
+// the line of its text unless a child element was opened inside it.
 #pragma once
 
 #include <array>
@@ -37,21 +37,6 @@ extern const char* const XMLTVTagNames[XMLTVTagCount];
 
 // "ISO-8859-1", "Windows-1252", "UTF-8" for 1 to 3; nullptr otherwise.
 const char* XMLTVCharSetName(int charSet);
-
-// Escapes UTF-16 text for XML element content and attribute values:
-//  - an ampersand stays only where it starts &amp; &lt; &gt; &quot; &apos; or a numeric reference to
-//    a character XML allows, written with at most five characters before the semicolon; any other
-//    ampersand becomes &amp;
-//  - characters XML 1.0 forbids are removed: U+0000 to U+001F except tab, line feed and carriage
-//    return, lone surrogates, U+FFFE and U+FFFF
-//  - ' ` U+00B4 become &apos;  " U+0093 U+0094 become &quot;  > &gt;  < &lt;
-std::u16string XMLEscape(std::u16string_view text);
-
-// Appends `bytes`, taken in character set fromSet, to `out` in character set toSet, escaped when
-// `escape` is set. The same bytes as encoding XMLEscape of the decoded text, except that the five
-// C1 controls Windows-1252 leaves unassigned become "?" in Windows-1252 output (XML parsers reject
-// those bytes). An unknown set on either side appends nothing.
-void AppendXMLText(std::string& out, std::string_view bytes, int fromSet, int toSet, bool escape);
 
 // Where the writer's bytes go.
 class TXMLTVSink {
