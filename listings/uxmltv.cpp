@@ -1,16 +1,15 @@
+// The XMLTV writer: the tag tables, the layout of tags on their lines, and one writer per element of
+// a channel or programme. Texts are escaped and converted by xmlescape; the bytes go to a buffered
+// file stream, straight into its buffer. Listings layer.
 #include "listings/uxmltv.h"
 
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <utility>
 
 #include "listings/codecs.h"
-#include "listings/ubufferedfs.h"
-#include "listings/uxmltvrecs.h"
 #include "listings/xmlescape.h"
 
 const char* const XMLTVTagNames[XMLTVTagCount] = {
@@ -34,57 +33,9 @@ const char* XMLTVCharSetName(int charSet) {
 }
 
 // ---------------------------------------------------------------------------
-// The output file
+// Tag tables and numbers
 
 namespace {
-
-// Writes to "<name>.tmp" and puts it in place of the target once the document is complete, so a
-// failed run leaves the previous listings where they were.
-class TFileSink : public TXMLTVSink {
-public:
-    explicit TFileSink(const std::string& fileName) : FFileName(fileName), FTempName(fileName + ".tmp") {
-        try {
-            FStream = std::make_unique<TBufferedFS>(FTempName, fmCreate);
-        } catch (const EFCreateError& e) {
-            // name the file the user asked for; the system's reason is the same for both
-            std::string message = e.what();
-            const std::string quoted = "\"" + FTempName + "\"";
-            if (const auto at = message.find(quoted); at != std::string::npos)
-                message.replace(at, quoted.size(), "\"" + FFileName + "\"");
-            throw EFCreateError(message);
-        }
-    }
-    ~TFileSink() override { TFileSink::Abandon(); }
-
-    void Write(const char* data, std::size_t size) override { FStream->Write(data, size); }
-
-    void Commit() override {
-        if (!FStream) return;
-        try {
-            FStream->Close();
-        } catch (...) {
-            Abandon();
-            throw;
-        }
-        FStream.reset();
-        if (std::rename(FTempName.c_str(), FFileName.c_str()) != 0) {
-            const int error = errno;
-            std::remove(FTempName.c_str());
-            throw EFCreateError("Cannot create file \"" + FFileName + "\". " + std::strerror(error));
-        }
-    }
-
-    void Abandon() override {
-        if (!FStream) return;
-        FStream.reset();  // closes the file; a failure to write the rest does not matter any more
-        std::remove(FTempName.c_str());
-    }
-
-private:
-    std::string FFileName;
-    std::string FTempName;
-    std::unique_ptr<TBufferedFS> FStream;
-};
 
 // Lengths of the tag names, so that writing a tag needs no strlen.
 const std::array<std::uint8_t, XMLTVTagCount> TagLengths = [] {
@@ -135,45 +86,25 @@ inline char* PutDigits2(char* d, unsigned value) {
     return d;
 }
 
-// The writer collects its bytes in a buffer of this size and hands them on when it is full. Pieces
-// larger than its 64 KiB buffer go through TBufferedFS without being copied once more.
-constexpr std::size_t BufferSize = 131072;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // The writer
 
+// Markup is written as it is: the same bytes in every output character set.
 inline void TXMLTV::Markup(std::string_view Text) {
-    if (Text.size() <= BufferSize - FLen) [[likely]] {
-        std::memcpy(FBuf.get() + FLen, Text.data(), Text.size());
-        FLen += Text.size();
-    } else {
-        MarkupSpill(Text);
-    }
+    if (Text.size() <= std::size_t(TBufferedFS::BufferSize)) [[likely]] FStream->Put(Text.data(), Text.size());
+    else FStream->Write(Text);
 }
 
-void TXMLTV::MarkupSpill(std::string_view Text) {
-    FlushOut();
-    if (Text.size() > BufferSize) {
-        FStream->Write(Text.data(), Text.size());
-        return;
-    }
-    std::memcpy(FBuf.get(), Text.data(), Text.size());
-    FLen = Text.size();
-}
-
-inline void TXMLTV::Markup(char C) {
-    if (FLen == BufferSize) [[unlikely]] FlushOut();
-    FBuf[FLen++] = C;
-}
+inline void TXMLTV::Markup(char C) { FStream->Put(C); }
 
 TXMLTV::TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet)
-    : FOwnedSink(std::make_unique<TFileSink>(FileName)), FStream(FOwnedSink.get()) {
+    : FOwnedStream(std::make_unique<TBufferedFS>(FileName, fmReplace)), FStream(FOwnedStream.get()) {
     Start(TimeZone, CharSet);
 }
 
-TXMLTV::TXMLTV(TXMLTVSink& Sink, const TTimeZone& TimeZone, int CharSet) : FStream(&Sink) {
+TXMLTV::TXMLTV(TBufferedFS& Stream, const TTimeZone& TimeZone, int CharSet) : FStream(&Stream) {
     Start(TimeZone, CharSet);
 }
 
@@ -182,7 +113,6 @@ void TXMLTV::Start(const TTimeZone& TimeZone, int CharSet) {
     FTimeZone = TimeZone;
     // The declaration must name the character set the bytes are in; the settings offer only 1 to 3.
     FCharSet = static_cast<std::uint8_t>(XMLTVCharSetName(CharSet) ? CharSet : CharSetISO8859_1);
-    FBuf = std::make_unique_for_overwrite<char[]>(BufferSize);
     FTags.reserve(8);
     Markup("<?xml version=\"1.0\" encoding=\"");
     Markup(XMLTVCharSetName(FCharSet));
@@ -193,7 +123,7 @@ TXMLTV::~TXMLTV() {
     if (FClosed) return;
     if (std::uncaught_exceptions() > FUncaught) {
         FClosed = true;
-        FStream->Abandon();
+        if (FOwnedStream) FOwnedStream->Abandon();
         return;
     }
     try {
@@ -208,10 +138,10 @@ void TXMLTV::Close() {
     FClosed = true;
     try {
         while (!FTags.empty()) CloseTag();
-        FlushOut();
-        FStream->Commit();
+        if (FOwnedStream) FOwnedStream->Close();
+        else FStream->Flush();
     } catch (...) {
-        FStream->Abandon();
+        if (FOwnedStream) FOwnedStream->Abandon();
         throw;
     }
 }
@@ -221,20 +151,13 @@ void TXMLTV::NewLine() {
     for (std::int32_t i = 0; i < FIndent; ++i) Markup(' ');
 }
 
-void TXMLTV::FlushOut() {
-    if (FLen == 0) return;
-    FStream->Write(FBuf.get(), FLen);
-    FLen = 0;
-}
-
 void TXMLTV::WriteText(std::string_view Text, int CharSet, bool Escape) {
     if (!XMLTVCharSetName(CharSet) || Text.empty()) return;
     const std::size_t worst = XMLTextMaxGrowth * Text.size();
-    if (worst <= BufferSize) {
-        // converted straight into the buffer, which has room for the longest possible result
-        if (worst > BufferSize - FLen) FlushOut();
-        char* const at = FBuf.get() + FLen;
-        FLen += std::size_t(PutXMLText(at, Text, CharSet, FCharSet, Escape, FConv) - at);
+    if (worst <= std::size_t(TBufferedFS::BufferSize)) {
+        // converted straight into the buffer, given room for the longest possible result
+        char* const at = FStream->Space(worst);
+        FStream->Wrote(std::size_t(PutXMLText(at, Text, CharSet, FCharSet, Escape, FConv) - at));
     } else {
         FLarge.clear();
         AppendXMLText(FLarge, Text, CharSet, FCharSet, Escape);
