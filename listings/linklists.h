@@ -41,6 +41,9 @@ class TLinkList {
 public:
     // A comparison of (key, item); the sort compares two items with it. It must not throw.
     using TCompare = TCompareResult (*)(const T& key, const T& item);
+    // The same for an order with state of its own (one chosen at run time): called with the context
+    // given to Sort, which must stay alive while the list keeps that order.
+    using TContextCompare = TCompareResult (*)(const void* context, const T& key, const T& item);
     using TFreeItem = std::function<void(T*)>;
 
     // An owning list destroys the items it removes, replaces or clears; a borrowing list hands them to
@@ -249,31 +252,23 @@ public:
         Settle();
         if (FCount > 1) {
             if (!compare) linklists_detail::RaiseListError("List is unsorted");
-            TNode* cursor = FFirst;
-            TNode* tail = nullptr;
-            TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true>{compare}, tail)
-                                  : SortRun(cursor, FCount, TakeLeft<false>{compare}, tail);
-            head->Prev = nullptr;
-            FFirst = head;
-            FLast = tail;
-            FCurrent = FFirst;
-            FPosition = 1;
+            Relink(compare, reverse);
         }
-        if (FIndex) {  // also for fewer than two items: their digests must suit the new order
-            try {
-                RebuildIndex(compare);
-            } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
-                FIndex.reset();
-            }
+        MarkSorted(compare, nullptr, nullptr, reverse);
+    }
+    void Sort(TContextCompare compare, const void* context, bool reverse = false) {
+        Settle();
+        if (FCount > 1) {
+            if (!compare) linklists_detail::RaiseListError("List is unsorted");
+            Relink([compare, context](const T& a, const T& b) { return compare(context, a, b); }, reverse);
         }
-        FSorted = true;
-        FCompare = compare;
-        FReverse = reverse;
-        FInOrder = true;
+        MarkSorted(nullptr, compare, context, reverse);
     }
     TCompareResult Compare(const T& key, const T& item) const {
-        if (!FCompare) linklists_detail::RaiseListError("List is unsorted");
-        const TCompareResult r = FCompare(key, item);
+        TCompareResult r;
+        if (FCompare) r = FCompare(key, item);
+        else if (FContextCompare) r = FContextCompare(FContext, key, item);
+        else linklists_detail::RaiseListError("List is unsorted");
         return FReverse ? InvertCompare(r) : r;
     }
     // Leaves the node of the last probe current.
@@ -319,7 +314,7 @@ public:
     }
 
     bool Sorted() const { return FSorted; }
-    TCompare Comparison() const { return FCompare; }
+    TCompare Comparison() const { return FCompare; }  // none after a sort with a context
     bool Reversed() const { return FReverse; }
     bool OwnsItems() const { return FOwnsItems; }
     void SetOwnsItems(bool owns) {
@@ -721,18 +716,48 @@ private:
     void RebuildIndex(TCompare order) {
         std::vector<TRankIndex::Entry> entries;
         entries.reserve(FCount);
-        const bool digests = order == FIndexedCompare;
+        const bool digests = order && order == FIndexedCompare;
         for (TNode* n = FFirst; n; n = n->Next) entries.push_back({n, digests ? DigestOf(n->Item) : 0});
         FIndex->Rebuild(entries);
     }
 
-    template <bool Reverse>
+    template <bool Reverse, class Cmp>
     struct TakeLeft {
-        TCompare compare;
+        const Cmp& compare;
         bool operator()(const T& left, const T& right) const {
             return compare(left, right) == (Reverse ? crGreater : crLess);
         }
     };
+
+    // Puts the nodes (more than one) in the order of `compare`, a function of two items.
+    template <class Cmp>
+    void Relink(const Cmp& compare, bool reverse) {
+        TNode* cursor = FFirst;
+        TNode* tail = nullptr;
+        TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true, Cmp>{compare}, tail)
+                              : SortRun(cursor, FCount, TakeLeft<false, Cmp>{compare}, tail);
+        head->Prev = nullptr;
+        FFirst = head;
+        FLast = tail;
+        FCurrent = FFirst;
+        FPosition = 1;
+    }
+
+    void MarkSorted(TCompare compare, TContextCompare contextCompare, const void* context, bool reverse) {
+        if (FIndex) {  // also for fewer than two items: their digests must suit the new order
+            try {
+                RebuildIndex(compare);
+            } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
+                FIndex.reset();
+            }
+        }
+        FSorted = true;
+        FCompare = compare;
+        FContextCompare = contextCompare;
+        FContext = context;
+        FReverse = reverse;
+        FInOrder = true;
+    }
 
     // Sorts the next n (>= 1) nodes from cursor into a doubly linked run (its head's Prev is left
     // unset) and advances cursor past them. Ties take the right run.
@@ -795,6 +820,8 @@ private:
     int FPosition = 0;
     bool FSorted = false;
     TCompare FCompare = nullptr;
+    TContextCompare FContextCompare = nullptr;  // the order instead of FCompare, with FContext
+    const void* FContext = nullptr;
     bool FReverse = false;
     bool FOwnsItems = false;
     TFreeItem FOnFreeItem;
