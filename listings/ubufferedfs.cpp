@@ -73,6 +73,11 @@ void TBufferedFS::WriteOut(const char* data, std::size_t count) {
 void TBufferedFS::WriteToFile(const char* data, std::size_t count) {
     WriteOut(data, count);
     FFilePos += static_cast<std::int64_t>(count);
+    // A replacement is flushed to disk at Close: the disk can start on it meanwhile.
+    if (FReplacing && FFilePos - FFlushStartedAt >= FlushStep) {
+        FSave.StartFlush();
+        FFlushStartedAt = FFilePos;
+    }
 }
 
 void TBufferedFS::Flush() {

@@ -134,4 +134,6 @@ private:
     int FError = 0;             // errno of the first failed write, 0 while all went well
     std::unique_ptr<char[]> FBuffer;  // BufferSize bytes
     std::int32_t FBufPos = 0;   // bytes held in the buffer, not yet written out
+    static constexpr std::int64_t FlushStep = 4 << 20;
+    std::int64_t FFlushStartedAt = 0;  // the position at which writing to disk was last started
 };

@@ -310,6 +310,7 @@ bool SaveFile::Open(std::string_view target) {
     Discard();
     FError.clear();
     FErrorNumber = 0;
+    FFlushStarted = 0;
     FTarget = NativePath(target);
     if (FTarget.empty() || FTarget.back() == '/') return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
 
@@ -392,6 +393,14 @@ bool SaveFile::Commit() {
         ::close(dirFd);
     }
     return true;
+}
+
+void SaveFile::StartFlush() {
+    if (FFd < 0) return;
+    const off_t end = ::lseek(FFd, 0, SEEK_CUR);
+    if (end <= FFlushStarted) return;
+    ::sync_file_range(FFd, FFlushStarted, end - FFlushStarted, SYNC_FILE_RANGE_WRITE);  // a hint: no result
+    FFlushStarted = end;
 }
 
 void SaveFile::Discard() {

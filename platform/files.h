@@ -73,6 +73,9 @@ public:
     bool Write(std::string_view data);
     bool Commit();
     void Discard();                      // drops the temporary file, keeps the target
+    // Has the system start writing what was written so far to disk, without waiting for it, so that
+    // a long file is on its way while the rest is made and Commit has little left to wait for.
+    void StartFlush();
 
     bool IsOpen() const { return FFd >= 0; }
     // The temporary file, for a stream that buffers and writes through it itself; it stays this
@@ -90,6 +93,7 @@ private:
     std::string FTempName;
     std::string FError;
     int FErrorNumber = 0;
+    int64_t FFlushStarted = 0;  // the bytes StartFlush has sent on their way
 };
 
 // For tests: the next `count` flushes to disk in SaveFile::Commit fail with the system error `err`,
