@@ -41,6 +41,7 @@ TBufferedFS::~TBufferedFS() {
         Abandon();  // a replacement is made by Close only
         return;
     }
+    if (FHandle < 0) return;  // a stream over no file: its WriteOut has gone with its subclass
     try {
         Close();
     } catch (...) {

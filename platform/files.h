@@ -57,9 +57,9 @@ bool ReadWholeFile(std::string_view path, std::string& content, std::string* err
 // The one way a file that users rely on is replaced (the settings, the channel files, the log, the
 // XMLTV output): whole or not at all, and durably. The bytes go to a new temporary file beside the
 // target, "<target>.tmp" (or, when a file holds that name already, another writer's or one a crash
-// left, a unique "<target>.tmpXXXXXX"); Commit flushes them to disk, renames the file over the target
-// and flushes the folder, so that after a power cut the target holds the old bytes or all the new
-// ones. Until Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit
+// left, a unique "<target>.tmpXXXXXX"; a folder there is an error); Commit flushes them to disk,
+// renames the file over the target and flushes the folder, so that after a power cut the target
+// holds the old bytes or all the new ones. Until Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit
 // removes its temporary file. After a failure every later call fails and Error tells why.
 class SaveFile {
 public:
