@@ -1,6 +1,4 @@
-// The rank index of the list container: a counted B+ tree over the nodes of one chain, with a
-// node store of its own, that gives long lists positional access and binary searches in O(log n)
-// node steps. It never changes what a list does, only how fast.
+// The rank index under the list container's long lists, with the store its nodes are cut from.
 #pragma once
 
 #include <cstddef>
