@@ -723,7 +723,7 @@ private:
 
     template <bool Reverse, class Cmp>
     struct TakeLeft {
-        const Cmp& compare;
+        Cmp compare;
         bool operator()(const T& left, const T& right) const {
             return compare(left, right) == (Reverse ? crGreater : crLess);
         }
