@@ -69,12 +69,16 @@ public:
     std::size_t Write(const void* buffer, std::size_t count);
     std::size_t Write(std::string_view bytes) { return Write(bytes.data(), bytes.size()); }
 
-    // The same for a writer that hands over many small pieces: a piece of at
-    // most BufferSize bytes, or one byte, goes to the buffer without a call.
-    // Put, Space and Wrote leave the checks to the next write-out: bytes put
-    // into a failed or closed stream never reach a file.
+    // The same for a writer that hands over many small pieces: a piece that
+    // fits into the buffer, or one byte, goes there without a call. Put, Space
+    // and Wrote leave the checks to the next write-out: bytes put into a failed
+    // or closed stream never reach a file.
     void Put(const char* data, std::size_t count) {
-        char* const at = Space(count);
+        if (count > static_cast<std::size_t>(BufferSize - FBufPos)) [[unlikely]] {
+            Write(data, count);
+            return;
+        }
+        char* const at = FBuffer.get() + FBufPos;
         FBufPos += static_cast<std::int32_t>(count);  // before the copy, which may touch any memory
         std::memcpy(at, data, count);
     }

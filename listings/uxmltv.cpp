@@ -92,10 +92,7 @@ inline char* PutDigits2(char* d, unsigned value) {
 // The writer
 
 // Markup is written as it is: the same bytes in every output character set.
-inline void TXMLTV::Markup(std::string_view Text) {
-    if (Text.size() <= std::size_t(TBufferedFS::BufferSize)) [[likely]] FStream->Put(Text.data(), Text.size());
-    else FStream->Write(Text);
-}
+inline void TXMLTV::Markup(std::string_view Text) { FStream->Put(Text.data(), Text.size()); }
 
 inline void TXMLTV::Markup(char C) { FStream->Put(C); }
 
