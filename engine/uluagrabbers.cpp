@@ -477,7 +477,7 @@ int TLuaGrabbers::Panic(lua_State*) {
 
 void TLuaGrabbers::DeleteTempFiles() {
     std::vector<std::string> files;
-    FindFiles(BaseDir + "temp/", "*", true, files);
+    FindFiles(BaseDir + "temp/", "*", true, files, TLinks::AsFiles);   // a link goes, never what it leads to
     for (const std::string& file : files) platform::DeleteFile(file);
 }
 

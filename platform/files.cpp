@@ -79,6 +79,8 @@ std::vector<DirEntry> ListDirectory(std::string_view folder, std::string_view ma
             entry.IsDirectory = true;
         } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
             struct stat st;
+            entry.IsLink = e->d_type == DT_LNK ||
+                           (::lstat((dir + entry.Name).c_str(), &st) == 0 && S_ISLNK(st.st_mode));
             entry.IsDirectory = StatPath(dir + entry.Name, st) && S_ISDIR(st.st_mode);
         }
         entries.push_back(std::move(entry));

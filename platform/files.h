@@ -22,6 +22,7 @@ bool MatchesMask(std::string_view name, std::string_view mask);
 struct DirEntry {
     std::string Name;          // without folder
     bool IsDirectory = false;  // a link to a folder counts as a folder
+    bool IsLink = false;       // a symbolic link, whatever it leads to
 };
 
 // The entries of a folder whose names match the mask, without "." and "..", hidden ones included.

@@ -351,6 +351,30 @@ TEST(EngineTest, ShutdownSteps) {
     }
 }
 
+// The deletion walks (temp/ at shutdown, Tvrn.CleanCache) remove links, never what they lead to.
+TEST(EngineTest, DeletionWalksRemoveLinksOnly) {
+    struct Case {
+        const char* folder;
+        const char* script;
+    } cases[] = {
+        {"temp/", "Grabbers.g = {}"},
+        {"cache/g/", "Grabbers.g = { Init = function(h) Tvrn.CleanCache(h, 0) end }"},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder folder;
+        WriteFile(folder.Root + "outside/keep.txt", "mine");
+        WriteFile(folder.Root + c.folder + "own.txt", "x");
+        std::filesystem::create_directory_symlink(folder.Root + "outside", folder.Root + c.folder + "dir-link");
+        std::filesystem::create_symlink(folder.Root + "outside/keep.txt", folder.Root + c.folder + "file-link");
+        folder.Script("g.lua", c.script);
+        EngineRun(folder).Destroy();
+        EXPECT_EQ(ReadFile(folder.Root + "outside/keep.txt"), "mine") << c.folder;
+        for (const char* name : {"own.txt", "dir-link", "file-link"})
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.Root + c.folder + name)))
+                << c.folder << name;
+    }
+}
+
 TEST(EngineTest, CallOnShowSettings) {
     ProgramFolder folder;
     folder.Script("a.lua",
