@@ -238,8 +238,15 @@ static std::vector<std::string> RegistryKeys(TLuaGrabbers& engine, const char* t
                 } else if (!lua_istable(L, -1)) {
                     skipped.push_back("Skipping entry \"" + ReadText(L, -2) + "\" of " + tableName +
                                       ": it is not a table");
+                } else if (std::string key = ReadText(L, -2); !IsSingleFolderName(key)) {
+                    // The ID names the script's folders (settings, cache): "..", "a/b" or "" would
+                    // lead elsewhere.
+                    for (char& c : key)
+                        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+                    skipped.push_back("Skipping entry \"" + key + "\" of " + tableName +
+                                      ": its key cannot be a folder name");
                 } else {
-                    keys.push_back(ReadText(L, -2));
+                    keys.push_back(std::move(key));
                 }
                 Pop(L, 1);
             }

@@ -37,6 +37,15 @@ void FindFiles(const std::string& folder, const std::string& mask, bool recurse,
     Search(base, mask, recurse, links, list, visited);
 }
 
+bool IsSingleFolderName(const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.size() > 255) return false;
+    for (const char c : name) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || b < 0x20 || b == 0x7F) return false;
+    }
+    return true;
+}
+
 std::string ConvertSlashes(const std::string& path) {
     std::string result = path;
     std::replace(result.begin(), result.end(), '/', '\\');

@@ -17,5 +17,9 @@ enum class TLinks { Follow, AsFiles };
 void FindFiles(const std::string& folder, const std::string& mask, bool recurse, std::vector<std::string>& list,
                TLinks links = TLinks::Follow);
 
+// Whether a text can name one folder inside another, and no more: not empty, not "." or "..", no
+// separator ("/" or "\\"), no NUL or other control byte, at most 255 bytes. Script IDs name folders.
+bool IsSingleFolderName(const std::string& name);
+
 // The path with every "/" turned into "\". The file layer accepts either separator.
 std::string ConvertSlashes(const std::string& path);

@@ -205,6 +205,27 @@ TEST(EngineTest, ScriptFailuresAreLoggedAndLoadingGoesOn) {
     }
 }
 
+// A script ID names folders: one that cannot be a single folder name is not registered.
+TEST(EngineTest, IDsThatAreNoFolderNameAreSkipped) {
+    ProgramFolder folder;
+    folder.Script("a.lua",
+                  "for _, id in ipairs({'', '.', '..', '../../x', 'a/b', 'a\\\\b', 'a\\nb', 'a\\0b', string.rep('n', 256)}) do\n"
+                  "  Grabbers[id] = { Init = function(h) Tvrn.CleanCache(h, 0) end }; PostProcs[id] = {}\n"
+                  "end\n"
+                  "Grabbers['a b.c'] = {}; PostProcs['..x'] = {}\n");
+    EngineRun run(folder);
+    EXPECT_EQ(run.GrabberOrder(), std::vector<std::string>{"a b.c"});
+    ASSERT_EQ(run.Engine->PostProcessors.Count(), 1);
+    EXPECT_EQ(run.Engine->PostProcessors.FirstItem()->ID, "..x");
+    for (const char* table : {"Grabbers", "PostProcs"})
+        for (const std::string& id :
+             std::vector<std::string>{"", ".", "..", "../../x", "a/b", "a\\b", "a?b", std::string(256, 'n')})
+            EXPECT_TRUE(run.Logged("Skipping entry \"" + id + "\" of " + table + ": its key cannot be a folder name"))
+                << table << " " << id;
+    EXPECT_EQ(run.Lines.size(), 18u);
+    EXPECT_TRUE(std::filesystem::exists(folder.Root + "init.lua"));   // no Init cleaned the program folder
+}
+
 TEST(EngineTest, MissingInitFilesAreReportedLikeScripts) {
     ProgramFolder folder;
     std::filesystem::remove(folder.Root + "init.lua");
