@@ -135,10 +135,11 @@ std::string ChannelCacheText(const std::string& grabberID, const TChanList& chan
 
 void TLuaGrabbers::LoadChannelCache(TLuaGrabber& grabber) {
     grabber.AvailableChannels->Clear();
+    grabber.ChannelsUnreadable = false;
     if (!LuaState()) return;
     const std::string file = FindChannelFile(grabber.ID, kCacheFile);
     if (file.empty()) return;
-    RunFile(file);
+    const bool ran = RunFile(file);
 
     std::string error;
     const int status = ProtectedCall(
@@ -154,9 +155,20 @@ void TLuaGrabbers::LoadChannelCache(TLuaGrabber& grabber) {
         LogFmt(false, "Error getting channels: %d", status == LUA_ERRRUN ? 1 : status);
         Log(error, false);
     }
+    // A cache cut short by a full disk, or broken, offers too few channels: matched against it,
+    // the user's selection would shrink and be saved so.
+    if (!ran || status != 0) {
+        grabber.ChannelsUnreadable = true;
+        LogFmt(false, "Channels of grabber %s could not be loaded; its channel selection is left as it is",
+               grabber.ID.c_str());
+    }
 }
 
 void TLuaGrabbers::LoadUserChannels(TLuaGrabber& grabber) {
+    if (grabber.ChannelsUnreadable) {
+        grabber.SelectedChannels->Clear();
+        return;
+    }
     const std::string file = FindChannelFile(grabber.ID, kUserFile);
     if (file.empty()) return;
     std::string content;
@@ -177,6 +189,7 @@ void TLuaGrabbers::LoadUserChannels(TLuaGrabber& grabber) {
 }
 
 void TLuaGrabbers::SaveUserChannels(TLuaGrabber& grabber) {
+    if (grabber.ChannelsUnreadable) return;
     std::string content;
     for (const TChannel& channel : *grabber.SelectedChannels) content += channel.ID + "\r\n";
     WriteChannelFile(grabber.ID, kUserFile, content);
@@ -204,6 +217,12 @@ void TLuaGrabbers::RefreshChannelList(TLuaGrabber& grabber) {
         }
     }
     SaveChannelCache(grabber);
+    if (grabber.ChannelsUnreadable) {
+        // The stored selection was never read: match it against the fresh channels now.
+        grabber.ChannelsUnreadable = false;
+        LoadUserChannels(grabber);
+        return;
+    }
     if (grabber.SelectedChannels->Count() == 0) return;
     auto kept = std::make_unique<TChanList>(false);
     for (const TChannel& channel : *grabber.SelectedChannels) {
