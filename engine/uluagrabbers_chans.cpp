@@ -96,12 +96,33 @@ void AppendList(std::string& out, const char* key, const List* list, Entry entry
     out += "\t\t},\r\n";
 }
 
+// Whether an ID can follow "Grabbers." in Lua source: a name that is not a reserved word.
+bool IsLuaName(const std::string& id) {
+    static const char* const kReserved[] = {"and", "break", "do", "else", "elseif", "end", "false", "for",
+                                            "function", "if", "in", "local", "nil", "not", "or", "repeat",
+                                            "return", "then", "true", "until", "while"};
+    if (id.empty() || (id[0] >= '0' && id[0] <= '9')) return false;
+    for (const char c : id)
+        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    for (const char* word : kReserved)
+        if (id == word) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string GrabberFolder(const std::string& grabberID) { return BaseDir + SettingsDir + "/" + grabberID + "/"; }
 
 std::string ChannelCacheText(const std::string& grabberID, const TChanList& channels) {
-    std::string out = "function Grabbers." + grabberID + ".GetChans(Grabber)\r\n";
+    // Any other ID (such as "my-grabber") is written in brackets, or the file would not load.
+    std::string out;
+    if (IsLuaName(grabberID)) {
+        out = "function Grabbers." + grabberID + ".GetChans(Grabber)\r\n";
+    } else {
+        out = "Grabbers[";
+        AppendQuoted(out, grabberID);
+        out += "].GetChans = function(Grabber)\r\n";
+    }
     for (const TChannel& channel : channels) {
         out += "\tTvrn.AddChannel(Grabber,{\r\n";
         out += "\t\tID=";

@@ -55,6 +55,21 @@ TEST(ChannelCacheTest, LayoutAndRoundTrip) {
     }
 }
 
+// IDs that are no Lua names are written so that the file loads.
+TEST(ChannelCacheTest, AnyIDLoadsAgain) {
+    for (const char* id : {"my-grabber", "end", "7days", "tv.guide"}) {
+        ProgramFolder folder;
+        folder.Script("g.lua", std::string("Grabbers['") + id +
+                                   "'] = { RefreshChannels = function(h) Tvrn.AddChannel(h, {ID = 'c'}) end }");
+        EngineRun run(folder);
+        TLuaGrabber* g = run.Grabber(id);
+        g->RefreshChannelList();
+        g->LoadChannelCache();
+        EXPECT_EQ(Ids(*g->AvailableChannels), std::vector<std::string>{"c"}) << id;
+        EXPECT_EQ(run.Lines, std::vector<std::string>{}) << id;
+    }
+}
+
 // A cache that does not load leaves the user's selection file as it is, through a run and the end.
 TEST(ChannelCacheTest, LoadFailures) {
     const std::string kept = "Channels of grabber g could not be loaded; its channel selection is left as it is";
