@@ -27,6 +27,13 @@ static const char* const kDefaultEMailServer = "mail.example.com";
 // ---- construction -----------------------------------------------------------------------------
 
 TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
+    // One program at a time on a settings folder, from here to the end of the shutdown: two would
+    // overwrite each other's settings, channel files, output and log. A second one changes nothing.
+    std::string settingsFolder = BaseDir + SettingsDir;
+    if (FSettingsLock.Lock(settingsFolder, "tavrin.lock") == platform::FolderLock::Result::InUse) {
+        if (settingsFolder.size() > 1 && settingsFolder.back() == '/') settingsFolder.pop_back();
+        throw std::runtime_error("Settings folder \"" + settingsFolder + "\" is in use by another Tavrin");
+    }
     // 1.
     Stop = true;
     AllowMail = true;
@@ -556,6 +563,7 @@ void TLuaGrabbers::Destroy() {
     // 8.
     FLuaState.reset();
     if (LuaGrabbers == this) LuaGrabbers = nullptr;
+    FSettingsLock.Unlock();
     if (failure) std::rethrow_exception(failure);
 }
 

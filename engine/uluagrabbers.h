@@ -19,6 +19,7 @@
 #include "listings/uxmltvrecs.h"
 #include "net/httpclient.h"
 #include "net/httpfunctions.h"
+#include "platform/files.h"
 #include "platform/systime.h"
 #include "scriptapi/scripthost.h"
 #include "scriptapi/scriptrecords.h"
@@ -200,6 +201,7 @@ private:
     void DeleteTempFiles();
     static int Panic(lua_State* L);
 
+    platform::FolderLock FSettingsLock;   // held from creation to the end of the shutdown
     std::unique_ptr<lua_State, TLuaStateCloser> FLuaState;
     TLuaBase* FPending = nullptr;   // the record being registered
     bool FDestroyed = false;

@@ -15,6 +15,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "tests/engine/programfolder.h"
 
 using namespace testing_support;
@@ -472,6 +473,20 @@ TEST(ConsoleProgramTest, EscapingErrorEndsWithStatusOne) {
     EXPECT_EQ(result.errors.rfind("TavrinConsole: Cannot create file \"" + folder.Root + "settings/tavrin.ini\"", 0), 0u)
         << result.errors;
     EXPECT_NE(ReadFile(folder.Root + "log.txt").find("before the end"), std::string::npos);
+}
+
+// A second program on a settings folder in use ends at once and changes nothing.
+TEST(ConsoleProgramTest, SettingsFolderInUse) {
+    ProgramFolder folder;
+    folder.Script("a.lua", "Grabbers.g = {}");
+    folder.Ini("[Settings]\r\nDebug=0\r\n");
+    platform::FolderLock otherRun;
+    ASSERT_EQ(otherRun.Lock(folder.Root + "settings", "tavrin.lock"), platform::FolderLock::Result::Locked);
+    const ProgramResult result = RunProgram(folder, false, "C");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, "TavrinConsole: Settings folder \"" + folder.Root + "settings\" is in use by another Tavrin\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Root + "log.txt"));
+    EXPECT_EQ(folder.IniText(), "[Settings]\r\nDebug=0\r\n");
 }
 
 }  // namespace
