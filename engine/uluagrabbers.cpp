@@ -49,6 +49,9 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
         // 4.
         if (onLog) OnLog = std::move(onLog);
         if (onPanic) OnPanic = std::move(onPanic);
+        RemoveStaleTempFiles(IniFile->FileName());
+        RemoveStaleTempFiles(InProgramFolder(OutFile));
+        RemoveStaleTempFiles(InProgramFolder(LogFile));
         // 5. to 7.
         OpenLuaState();
         // 8. and 9.
@@ -331,6 +334,8 @@ void TLuaGrabbers::BuildGrabberList() {
                grabber->Name.c_str(), grabber->Version.c_str());
         CallInit(*grabber);
         Log("   Loading grabber channels", true);
+        RemoveStaleTempFiles(GrabberFolder(id) + "channels.lua");
+        RemoveStaleTempFiles(GrabberFolder(id) + "userchannels.txt");
         LoadChannelCache(*grabber);
         LoadUserChannels(*grabber);
         LogFmt(true, "   Found %d channels, %d channels selected",
@@ -374,6 +379,18 @@ void TLuaGrabbers::BuildPostProcessorList() {
         PostProcessors.Append(std::move(processor));
     }
     PostProcessors.SortByOrder();
+}
+
+// ---- files left by a killed run -----------------------------------------------------------------
+
+std::string TLuaGrabbers::InProgramFolder(const std::string& fileName) {
+    return fileName.empty() || fileName[0] == '/' ? fileName : BaseDir + fileName;
+}
+
+void TLuaGrabbers::RemoveStaleTempFiles(const std::string& target) {
+    if (target.empty()) return;
+    for (const std::string& file : platform::RemoveStaleTempFiles(target))
+        LogFmt(true, "Removed \"%s\", left by a run that did not finish", file.c_str());
 }
 
 // ---- calling scripts --------------------------------------------------------------------------

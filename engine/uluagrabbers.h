@@ -199,6 +199,10 @@ private:
     void BuildPostProcessorList();
     void CallScriptFunction(TLuaBase& script, const char* field, const char* failure);
     void DeleteTempFiles();
+    // A relative file name as the run takes it, in the program folder.
+    static std::string InProgramFolder(const std::string& fileName);
+    // Removes the temporary files a killed run left beside the target (debug-only log lines).
+    void RemoveStaleTempFiles(const std::string& target);
     static int Panic(lua_State* L);
 
     platform::FolderLock FSettingsLock;   // held from creation to the end of the shutdown

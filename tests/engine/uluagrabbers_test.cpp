@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "scriptapi/luahelpers.h"
 #include "tests/engine/programfolder.h"
 
@@ -394,6 +395,24 @@ TEST(EngineTest, DeletionWalksRemoveLinksOnly) {
             EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.Root + c.folder + name)))
                 << c.folder << name;
     }
+}
+
+// A killed run's temporary files go at the next start; a live writer's stay.
+TEST(EngineTest, StaleTemporaryFilesRemovedAtStart) {
+    ProgramFolder folder;
+    folder.Ini("[Settings]\r\nOutfile=out/data.xml\r\nLogFile=run.log\r\n");
+    folder.Script("g.lua", "Grabbers.g = {}");
+    const std::vector<std::string> stale = {"settings/tavrin.ini.tmpAb3xY9", "settings/g/userchannels.txt.tmp",
+                                            "settings/g/channels.lua.tmpQQ11ww", "out/data.xml.tmpZz9Zz9",
+                                            "run.log.tmpaaaaaa"};
+    const std::vector<std::string> kept = {"out/data.xml.tmp.bak", "settings/other.tmpAb3xY9", "run.log.tmp1"};
+    for (const std::string& name : stale) WriteFile(folder.Root + name, "x");
+    for (const std::string& name : kept) WriteFile(folder.Root + name, "x");
+    platform::SaveFile live(folder.Root + "out/data.xml");   // another run's output, being written
+    EngineRun run(folder);
+    for (const std::string& name : stale) EXPECT_FALSE(std::filesystem::exists(folder.Root + name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(folder.Root + name)) << name;
+    EXPECT_TRUE(live.Commit());
 }
 
 TEST(EngineTest, CallOnShowSettings) {
