@@ -318,7 +318,8 @@ TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
         const char* line;
     } cases[] = {
         {"no programmes", "Pass1={Type=5}", "No programs found, aborting xml writing"},
-        {"writer error", "Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='x'}) end}",
+        {"writer error", "Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='x',"
+                         "Start=tt(2024,3,5,9,0)}) end}",
          "   Error writing xml: "},
     };
     for (const Case& c : cases) {
@@ -339,6 +340,42 @@ TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
         EXPECT_TRUE(found) << c.name;
         EXPECT_EQ(ReadFile(folder.Root + "out.xml"), "previous listings") << c.name;
     }
+}
+
+// No impossible timestamp reaches the file: a programme needs a valid start, a bad stop is dropped.
+TEST(GrabTest, ImpossibleTimesNeverWritten) {
+    struct Case {
+        const char* title;
+        const char* times;      // Lua fields of the programme table
+        const char* expected;   // its start and stop attributes; null: left out
+    } cases[] = {
+        {"ok", "Start=tt(2024,3,5,9,0),Stop=tt(2024,3,5,10,0)", "start=\"20240305090000 +0000\" stop=\"20240305100000 +0000\""},
+        {"reversed", "Start=tt(2024,3,5,9,0),Stop=tt(2024,3,5,8,0)", "start=\"20240305090000 +0000\""},
+        {"month 13", "Start=tt(2024,3,5,9,0),Stop=tt(2024,13,5,8,0)", "start=\"20240305090000 +0000\""},
+        {"bad pdc", "Start=tt(2024,3,5,9,0),PDCStart=tt(2024,3,5,24,0)", "start=\"20240305090000 +0000\""},
+        {"no start", "Stop=tt(2024,3,5,10,0)", nullptr},
+        {"hour 25", "Start=tt(2024,3,5,25,0)", nullptr},
+        {"minute 60", "Start=tt(2024,3,5,9,60)", nullptr},
+        {"year 10000", "Start=tt(10000,1,1,0,0)", nullptr},
+        {"30 February", "Start=tt(2024,2,30,9,0)", nullptr},
+    };
+    std::string adds;
+    for (const Case& c : cases)
+        adds += std::string("Tvrn.AddProgram(h,{Channel='c1',Title='") + c.title + "'," + c.times + "}) ";
+    Grab grab("Pass1={Type=6,Interval=1440,MaxDays=1,Func=function(h) " + adds + "end}", "", 0,
+              std::string(kEnabled) + "[Settings]\nTimeZone=+00:00\n");
+    EXPECT_EQ(grab.Count("   5 programs of grabber g left out: no valid start time"), 1);
+    const std::string xml = grab.Output();
+    for (const Case& c : cases) {
+        const std::string title = std::string("<title>") + c.title + "</title>";
+        if (!c.expected) {
+            EXPECT_EQ(xml.find(title), std::string::npos) << c.title;
+            continue;
+        }
+        EXPECT_NE(xml.find(std::string("<programme ") + c.expected + " channel=\"c1.test\">\n    " + title),
+                  std::string::npos) << c.title;
+    }
+    EXPECT_EQ(grab.status, 0);
 }
 
 TEST(GrabTest, WritingProgress) {
