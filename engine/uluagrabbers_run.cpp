@@ -562,6 +562,7 @@ void WriteXML(TLuaGrabbers& engine, const TChanList& channels, const TProgList& 
         engine.Log("   XML Written", false);
     } catch (const std::exception& e) {
         engine.LogFmt(false, "   Error writing xml: %s", e.what());
+        engine.ExitStatus = 2;   // the old file stays; the run failed all the same
     }
 }
 
