@@ -570,12 +570,15 @@ void TLuaGrabbers::Destroy() {
     step([&] { IniFile->UpdateFile(); });
     // 6.
     step([&] { DeleteTempFiles(); });
-    // 7. The mail first: the log file then holds its lines too.
+    // 7. The mail first: the log file then holds its lines too. A log file that is the output
+    // file would replace the listings: it is not written, and the log says why.
+    const bool logIsOutput = SaveLog && platform::SameFile(LogFile, OutFile);
+    if (logIsOutput) LogFmt(false, "Log file \"%s\" is the output file: the log is not saved", LogFile.c_str());
     step([&] {
         if (EMailLog && AllowMail) SendLogMail();
     });
     step([&] {
-        if (SaveLog) SaveLogFile();
+        if (SaveLog && !logIsOutput) SaveLogFile();
     });
     // 8.
     FLuaState.reset();

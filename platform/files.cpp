@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -136,6 +137,17 @@ std::optional<std::string> CanonicalPath(std::string_view path) {
     std::string result(resolved);
     std::free(resolved);
     return result;
+}
+
+bool SameFile(std::string_view a, std::string_view b) {
+    const std::string x = NativePath(a), y = NativePath(b);
+    if (x.empty() || y.empty()) return false;
+    struct stat sx, sy;
+    if (StatPath(x, sx) && StatPath(y, sy)) return sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino;
+    std::error_code ex, ey;
+    const std::filesystem::path px = std::filesystem::weakly_canonical(x, ex);
+    const std::filesystem::path py = std::filesystem::weakly_canonical(y, ey);
+    return !ex && !ey && px == py;
 }
 
 std::string CurrentDir() {

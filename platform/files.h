@@ -35,6 +35,9 @@ bool DirectoryExists(std::string_view path);
 bool DeleteFile(std::string_view path);       // files only; false when nothing was deleted
 bool ForceDirectories(std::string_view path); // creates the folder and its missing parents
 std::optional<std::string> CanonicalPath(std::string_view path);  // absolute, links resolved
+// Whether two names lead to one file: the same file when both exist (links and hard links
+// included), else the same absolute path once links in the existing part are resolved.
+bool SameFile(std::string_view a, std::string_view b);
 
 std::string CurrentDir();                     // without a trailing separator
 bool SetCurrentDir(std::string_view path);

@@ -415,6 +415,22 @@ TEST(EngineTest, StaleTemporaryFilesRemovedAtStart) {
     EXPECT_TRUE(live.Commit());
 }
 
+// The log never replaces the listings, however the two names are written.
+TEST(EngineTest, LogFileThatIsTheOutputIsNotSaved) {
+    for (const std::string logFile : {"out.xml", "./sub/../out.xml", "link.xml", "@out.xml"}) {
+        ProgramFolder folder;
+        const std::string name = logFile[0] == '@' ? folder.Root + logFile.substr(1) : logFile;
+        folder.Ini("[Settings]\r\nOutfile=" + folder.Root + "out.xml\r\nLogFile=" + name + "\r\n");
+        WriteFile(folder.Root + "out.xml", "listings");
+        std::filesystem::create_directories(folder.Root + "sub");
+        std::filesystem::create_symlink(folder.Root + "out.xml", folder.Root + "link.xml");
+        EngineRun run(folder);
+        run.Destroy();
+        EXPECT_EQ(ReadFile(folder.Root + "out.xml"), "listings") << logFile;
+        EXPECT_TRUE(run.Logged("Log file \"" + name + "\" is the output file: the log is not saved")) << logFile;
+    }
+}
+
 TEST(EngineTest, CallOnShowSettings) {
     ProgramFolder folder;
     folder.Script("a.lua",
