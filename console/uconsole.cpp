@@ -8,6 +8,7 @@
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "util/version.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -188,7 +189,12 @@ void TConsoleGrabber::ShutDownAfterError() noexcept {
     }
 }
 
+void TConsoleGrabber::TakeStopRequest() {
+    if (FEngine && platform::StopSignalled()) FEngine->Stop = true;
+}
+
 void TConsoleGrabber::AddLogLine(const std::string& text) {
+    TakeStopRequest();
     FLog.push_back(text);
     Redraw();
 }
@@ -199,6 +205,7 @@ void TConsoleGrabber::LuaPanic() {
 }
 
 void TConsoleGrabber::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
+    TakeStopRequest();   // the engine's idle call (bar -1) comes here too
     if (bar == 1 || bar == 2) {
         if (mode == 1) FBars[bar - 1].Max = value;
         else if (mode == 2) FBars[bar - 1].Position = value;
@@ -207,6 +214,7 @@ void TConsoleGrabber::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
 }
 
 void TConsoleGrabber::ShowStatus(int32_t line, const std::string& text) {
+    TakeStopRequest();
     if (line >= 1 && line <= 3) FStatus[line - 1] = PadCut(text, 78, std::string::npos);
     Redraw();
 }

@@ -23,6 +23,8 @@ TLuaGrabbers* LuaGrabbers = nullptr;
 // Defaults of the settings that name places the user is meant to replace.
 static const char* const kDefaultEMailAddress = "you@example.com";
 static const char* const kDefaultEMailServer = "mail.example.com";
+// Instructions of script code between two calls of the count hook: a few milliseconds' work.
+static constexpr int kHookInstructions = 1 << 21;
 
 // ---- construction -----------------------------------------------------------------------------
 
@@ -166,6 +168,7 @@ void TLuaGrabbers::OpenLuaState() {
     lua_State* L = FLuaState.get();
     if (!L) throw std::bad_alloc();
     lua_atpanic(L, Panic);
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookInstructions);
     SetGlobalText(L, "LUA_PATH", BaseDir + "lib/?.lua");
     SetGlobalText(L, "LUA_CPATH", BaseDir + "lib/?.so");   // C modules are shared objects here
     platform::ForceDirectories(BaseDir + "temp/");
@@ -488,6 +491,26 @@ void TLuaGrabbers::DoDownloadStats(const std::string& speed, const std::string& 
 }
 
 std::string TLuaGrabbers::GetLogText() { return OnGetLog ? OnGetLog() : std::string(); }
+
+// ---- the count hook ---------------------------------------------------------------------------
+
+// Script code that runs long (a slow parser, an endless loop) still lets the front end process its
+// events now and then, and a stop asked for meanwhile ends the script where it is: the item fails
+// with the error "Stopped" like any script error. Coroutines inherit the hook.
+void TLuaGrabbers::CountHook(lua_State* L, lua_Debug*) {
+    auto* engine = dynamic_cast<TLuaGrabbers*>(FindScriptHost(L));
+    if (!engine) return;
+    std::string failure;
+    try {
+        engine->DoProgress(-1, -1, -1);   // only asks the front end to stay alive
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (failure.empty() && engine->FStoppable && engine->Stop) failure = "Stopped";
+    if (failure.empty()) return;
+    PushText(L, failure);
+    lua_error(L);
+}
 
 // ---- panic ------------------------------------------------------------------------------------
 

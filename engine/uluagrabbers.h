@@ -204,9 +204,11 @@ private:
     // Removes the temporary files a killed run left beside the target (debug-only log lines).
     void RemoveStaleTempFiles(const std::string& target);
     static int Panic(lua_State* L);
+    static void CountHook(lua_State* L, lua_Debug* ar);
 
     platform::FolderLock FSettingsLock;   // held from creation to the end of the shutdown
     std::unique_ptr<lua_State, TLuaStateCloser> FLuaState;
     TLuaBase* FPending = nullptr;   // the record being registered
+    bool FStoppable = false;        // while a run's passes run: Stop ends the script that runs
     bool FDestroyed = false;
 };

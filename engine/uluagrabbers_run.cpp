@@ -583,6 +583,13 @@ int32_t TLuaGrabbers::Grab() {
     for (TLuaBase& script : Grabbers) SaveUserChannels(static_cast<TLuaGrabber&>(script));
 
     lua_State* L = LuaState();
+    // Stop ends a running script only while the passes run: reloading the channel files at the
+    // end runs scripts too, and a stopped run still needs them whole.
+    struct TStoppable {
+        bool& Flag;
+        ~TStoppable() { Flag = false; }
+    } stoppable{FStoppable};
+    FStoppable = true;
     for (TLuaBase& script : Grabbers) {
         if (Stop) break;
         auto& grabber = static_cast<TLuaGrabber&>(script);
@@ -606,6 +613,7 @@ int32_t TLuaGrabbers::Grab() {
         else
             TPassRunner(*this, script, true).Run();
     }
+    FStoppable = false;
 
     // The combined channels are borrowed from the grabbers; the programmes move over.
     TChanList channels(false);

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -473,6 +474,66 @@ TEST(ConsoleProgramTest, EscapingErrorEndsWithStatusOne) {
     EXPECT_EQ(result.errors.rfind("TavrinConsole: Cannot create file \"" + folder.Root + "settings/tavrin.ini\"", 0), 0u)
         << result.errors;
     EXPECT_NE(ReadFile(folder.Root + "log.txt").find("before the end"), std::string::npos);
+}
+
+// SIGTERM or Ctrl+C ends a run cleanly, even one stuck in a script, with settings and log saved; a
+// script that swallows the stop is ended by the second signal. Each signal is sent once the output
+// shows the script has reached the point the case needs.
+TEST(ConsoleProgramTest, StopSignals) {
+    struct Case {
+        const char* loop;
+        std::vector<std::string> sendAfter;   // a signal once each of these has been shown
+        bool endsCleanly;
+    } cases[] = {
+        {"while true do end", {"looping"}, true},
+        {"while true do local ok, e = pcall(function() while true do end end)"
+         " if e == 'Stopped' and not said then said = true print('swallowed') end end",
+         {"looping", "swallowed"}, false},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder folder;
+        folder.Ini("[Grabbers]\r\ng=1\r\n");
+        folder.Script("g.lua", "Grabbers.g = { Init = function(h) Tvrn.AddUserChannel(h,{ID='c',XML_ID='c.x'}) end,"
+                               " Passes = { Pass1 = { Type = 1, Func = function() print('looping') " +
+                                   std::string(c.loop) + " end } } }\n");
+        std::filesystem::copy_file(TAVRIN_CONSOLE_EXE, folder.Root + "TavrinConsole");
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            if (chdir(folder.Root.c_str()) != 0) _exit(126);
+            alarm(60);   // a program that never answers still ends, and the test with it
+            execl("./TavrinConsole", "./TavrinConsole", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string output;
+        size_t next = 0;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
+            output.append(buffer, static_cast<size_t>(n));
+            if (next < c.sendAfter.size() && output.find(c.sendAfter[next]) != std::string::npos) {
+                kill(pid, SIGTERM);
+                ++next;
+            }
+        }
+        close(out[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!c.endsCleanly) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 2);   // the stopped item failed
+        const std::string log = ReadFile(folder.Root + "log.txt");
+        EXPECT_NE(log.find(" - Stopped\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find(" - Grab failed on channel \"c\"\r\n"), std::string::npos) << log;
+        EXPECT_NE(folder.IniText().find("[GrabberOrder]\r\ng=1\r\n"), std::string::npos);
+    }
 }
 
 // A second program on a settings folder in use ends at once and changes nothing.

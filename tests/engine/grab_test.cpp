@@ -49,9 +49,11 @@ struct Grab {
         run.Engine->OnProgress = [this](int32_t bar, int32_t value, int32_t mode) {
             if (bar == 1 && mode == 1) maxima.push_back(value);
             if (bar == 1 && mode == 2) positions.push_back(value);
+            if (bar == -1 && ++idleCalls && stopWhenIdle) run.Engine->Stop = true;
         };
         run.Engine->OnStatus = [this](int32_t line, const std::string& text) {
             if (line == 2 && text == "stop") run.Engine->Stop = true;
+            if (line == 2 && text == "stop when idle") stopWhenIdle = true;
         };
         const size_t before = run.Lines.size();
         status = run.Engine->Grab();
@@ -75,6 +77,8 @@ struct Grab {
     int32_t status = -1;
     std::vector<std::string> lines;
     std::vector<int32_t> maxima, positions;
+    int idleCalls = 0;
+    bool stopWhenIdle = false;
 };
 
 TEST(GrabTest, PassesAndTheirMessages) {
@@ -309,6 +313,22 @@ TEST(GrabTest, StopDuringTheFirstGrabberStillWrites) {
     EXPECT_NE(xml.find("Kept c1"), std::string::npos);
     EXPECT_EQ(xml.find("Kept c2"), std::string::npos);
     EXPECT_EQ(grab.Count("   XML Written"), 1);
+}
+
+// A script in an endless loop keeps the front end alive and is ended by a stop from it; long
+// script code outside a run is never stopped.
+TEST(GrabTest, StopEndsAScriptInAnEndlessLoop) {
+    Grab grab("Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='Kept',"
+              "Start={Year=2024,Month=3,Day=5,Hour=9}}) for i=1,5e6 do end Tvrn.SetStatus(2,'stop when idle')"
+              " while true do end end,End=function() print('end') end}",
+              "PostProcs.p = { Init = function() for i=1,5e6 do end print('long Init done') end }\n");
+    EXPECT_TRUE(grab.run.Logged("long Init done"));
+    EXPECT_GE(grab.idleCalls, 3);
+    EXPECT_EQ(grab.Count("Stopped"), 1);
+    EXPECT_EQ(grab.Count("Grab failed on channel \"c1\""), 1);
+    EXPECT_EQ(grab.Count("end"), 0);
+    EXPECT_EQ(grab.status, 2);
+    EXPECT_NE(grab.Output().find("Kept"), std::string::npos);
 }
 
 TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
