@@ -203,7 +203,7 @@ bool TLuaGrabbers::RunFile(const std::string& fileName) {
     int status = luaL_loadfile(L, fileName.c_str());
     if (status == 0) status = lua_pcall(L, 0, 0, 0);
     if (status == 0) return true;
-    Log(ReadText(L, -1), false);
+    Log(ErrorText(L, -1), false);
     Pop(L, 1);
     return false;
 }
@@ -514,7 +514,10 @@ void TLuaGrabbers::CountHook(lua_State* L, lua_Debug*) {
 
 // ---- panic ------------------------------------------------------------------------------------
 
-int TLuaGrabbers::Panic(lua_State*) {
+int TLuaGrabbers::Panic(lua_State* L) {
+    // The process ends after this, and a front end's screen may be gone with it: the message goes
+    // to standard error too.
+    std::fprintf(stderr, "Lua Panic: %s\n", ErrorText(L, -1).c_str());
     TLuaGrabbers* engine = LuaGrabbers;
     if (!engine) return 0;
     if (engine->OnPanic) engine->OnPanic();

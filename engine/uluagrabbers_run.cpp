@@ -73,7 +73,7 @@ TCallResult CallScript(TLuaGrabbers& engine, int funcIndex, int nargs, TWant wan
     if (status != 0) {
         result = TCallResult();
         result.Raised = true;
-        engine.Log(ReadText(L, -1), false);
+        engine.Log(ErrorText(L, -1), false);
         Pop(L, 1);
     }
     Pop(L, nargs);
@@ -98,7 +98,7 @@ bool SafeField(TLuaGrabbers& engine, int index, const std::string& key) {
     lua_pushvalue(L, index);
     PushText(L, key);
     if (lua_pcall(L, 2, 1, 0) != 0) {
-        engine.Log(ReadText(L, -1), false);
+        engine.Log(ErrorText(L, -1), false);
         Pop(L, 1);
         return false;
     }

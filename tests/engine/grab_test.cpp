@@ -331,6 +331,15 @@ TEST(GrabTest, StopEndsAScriptInAnEndlessLoop) {
     EXPECT_NE(grab.Output().find("Kept"), std::string::npos);
 }
 
+TEST(GrabTest, ErrorValuesThatAreNoText) {
+    Grab grab("Pass1={Type=5,Start=function() error({}) end},Pass2={Type=5,Start=function() error() end},"
+              "Pass3={Type=5,Start=function() error(12,0) end},Pass4={Type=5,Start=function() error('text',0) end}",
+              "PostProcs.p = { Name = 'P', Init = function() error(true) end }\n");
+    for (const char* line : {"(error object is a table value)", "(error object is a nil value)", "12", "text"})
+        EXPECT_EQ(grab.Count(line), 1) << line;
+    EXPECT_TRUE(grab.run.Logged("Error calling Init fucntion of post processor P: (error object is a boolean value)"));
+}
+
 TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
     struct Case {
         const char* name;

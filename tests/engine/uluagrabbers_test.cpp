@@ -461,7 +461,7 @@ TEST(EngineDeathTest, PanicShutsDownThenEnds) {
             lua_pushnil(L);
             lua_call(L, 0, 0);   // an error outside any protected call
         },
-        ::testing::ExitedWithCode(1), "");
+        ::testing::ExitedWithCode(1), "^Lua Panic: attempt to call a nil value\n$");
     EXPECT_EQ(ReadFile(folder.Root + "panic.log"), "Lua Panic\r\n");   // the shutdown saved the log ...
     EXPECT_NE(folder.IniText().find("[GrabberOrder]\r\ng=1\r\n"), std::string::npos);   // ... and the settings
 }
