@@ -176,7 +176,8 @@ TEST(ConsoleBarTest, CellsAndPercent) {
         {2147483647, 2147483647, 71, "100%"},    // byte counts: no overflow
         {2000000000, 1000000000, 35, "050%"},
         {1000, 5, 0, "000%"},
-        {-10, 5, 0, "-050%"},
+        {-10, 5, 0, "000%"},
+        {3, 462, 71, "999%"},   // four cells, whatever the figure: the border comes next
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BarFilledCells(c.max, c.position), c.filled) << c.max << " " << c.position;
@@ -223,10 +224,10 @@ TEST(ConsoleFrameTest, RowsInCodePage437) {
 // terminal would show it.
 class ScreenRun {
 public:
-    ScreenRun() {
+    explicit ScreenRun(bool utf8 = true) {
         FFile = std::filesystem::path(Folder.Root) / "screen.out";
         FFd = open(FFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        Console = std::make_unique<platform::Console>(FFd, true, true);
+        Console = std::make_unique<platform::Console>(FFd, true, utf8);
         BaseDir = Folder.Root;
         Grabber = std::make_unique<TConsoleGrabber>(std::vector<std::string>{}, *Console);
     }
@@ -239,6 +240,7 @@ public:
         screen.Feed(ReadFile(FFile));
         return screen;
     }
+    std::string Output() const { return ReadFile(FFile); }
 
     ProgramFolder Folder;
     std::unique_ptr<platform::Console> Console;
@@ -316,12 +318,25 @@ TEST(ConsoleScreenTest, StatusBarsAndStatistics) {
         // Control bytes from scripts or pages cannot move the cursor or break the frame.
         {[](TConsoleGrabber& g) { g.AddLogLine("a\x1b[2J\tb\r\nc\x7f"); }, 12, 0, 13, "║│a?[2J b??c?"},
         {[](TConsoleGrabber& g) { g.ShowStatus(3, "x\x1b" "7y"); }, 6, 0, 5, "║x?7y"},
+        {[](TConsoleGrabber& g) { g.AddLogLine("a\xC2\x9B" "2J\xC2\xA0" "b"); }, 12, 0, 8, "║│a?2J\u00A0b"},
+        // A new maximum is drawn before the new position: the old one may be far beyond it.
+        {[](TConsoleGrabber& g) {
+             g.ShowProgress(1, 462, 1);
+             g.ShowProgress(1, 462, 2);
+             g.ShowProgress(1, 3, 1);
+         },
+         4, 1, 79, "│" + Repeat("▒", 71) + "│999%║ "},
     };
     for (const Case& c : cases) {
         ScreenRun run;
         c.act(*run.Grabber);
         EXPECT_EQ(run.Screen().Cells(c.row, c.col, c.count), c.shown) << c.row << "," << c.col;
     }
+    ScreenRun latin(false);   // a terminal that is not UTF-8 takes 0x9B for a control sequence
+    latin.Grabber->ShowStatus(1, "a\x9B" "2J\x80\x9F\xA0");
+    const std::string shown = latin.Output();
+    EXPECT_NE(shown.find("a?2J??\xA0 "), std::string::npos);
+    EXPECT_EQ(shown.find_first_of("\x80\x9B\x9F"), std::string::npos);
     ScreenRun run;
     run.Grabber->ShowDownloadStats(std::string(30, 'x'), "r", "");
     EXPECT_EQ(run.Grabber->SpeedText(), std::string(24, 'x'));
