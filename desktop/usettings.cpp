@@ -149,6 +149,9 @@ TFSettings::TFSettings(QWidget* parent) : QDialog(parent) {
     PageControl1->addTab(grabbers, QStringLiteral("Grabbers"));
     PageControl1->addTab(procs, QStringLiteral("Postprocessors"));
 
+    // Nothing is selected yet: the buttons of a selected script wait for one.
+    for (QPushButton* b : {BGSettings, BGChannels, BPSettings}) b->setEnabled(false);
+
     auto* ok = Button("OK", "BOK", this);
     ok->setDefault(true);
     ok->setMinimumSize(75, 25);
@@ -416,6 +419,13 @@ void TFSettings::LoadFromEngine() {
     };
     fill(LVGrabbers, engine->Grabbers, false);
     fill(LVProcs, engine->PostProcessors, true);
+    // IDs and names are shown whole; the other columns have their fixed widths.
+    for (QTreeWidget* view : {LVGrabbers, LVProcs}) {
+        for (int column : {0, 1}) {
+            view->resizeColumnToContents(column);
+            view->header()->resizeSection(column, std::max(view->header()->sectionSize(column) + 12, 90));
+        }
+    }
     LVGrabbers->header()->resizeSection(2, 60);
     LVProcs->header()->resizeSection(2, 65);
     LVProcs->header()->resizeSection(3, 65);
