@@ -96,9 +96,14 @@ TFMain::TFMain(const TStartOptions& options, QWidget* parent)
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       FOptions(options) {
     setObjectName(QStringLiteral("FMain"));
-    BuildControls();
-    BuildMenu();
-    Arrange();
+    BuildTimers();
+    // The unattended run never shows the window: it builds no controls, which saves the memory
+    // of the widgets and fonts; the callbacks then only keep the state.
+    if (!(FOptions.GrabOnStart && FOptions.SilentRun)) {
+        BuildControls();
+        BuildMenu();
+        Arrange();
+    }
     CreateEngine();
     setWindowTitle(MainCaption());
     QGuiApplication::setApplicationDisplayName(MainCaption());
@@ -152,6 +157,9 @@ void TFMain::BuildControls() {
         status->addWidget(FPanels[i]);
     }
 
+}
+
+void TFMain::BuildTimers() {
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1);
@@ -271,7 +279,7 @@ void TFMain::CreateEngine() {
     engine.DayLimit = FOptions.GrabDays;
     engine.OnGetLog = [this] { return GetLogText(); };
     engine.SetPriority(FOptions.PriorityLevel);
-    DebugMode1->setChecked(engine.Debug);
+    if (DebugMode1) DebugMode1->setChecked(engine.Debug);
 }
 
 bool TFMain::FreeEngine() {
@@ -289,7 +297,7 @@ bool TFMain::FreeEngine() {
 
 void TFMain::AddLogLine(const std::string& text) {
     FLogLines.push_back(text);
-    Memo1->appendPlainText(DisplayText(text));
+    if (Memo1) Memo1->appendPlainText(DisplayText(text));
     ProcessMessages();
 }
 
@@ -309,22 +317,25 @@ void TFMain::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
     } else if (mode == 2) {
         b.Position = value < 0 ? b.Max : std::min(value, b.Max);
     }
-    const int64_t percent = b.Max == 0 ? 0 : static_cast<int64_t>(b.Position) * 100 / b.Max;
-    b.Widget->setRange(0, std::max(b.Max, 1));
-    b.Widget->setValue(b.Position);
-    b.Percent->setText(QString::asprintf("%lld%%", static_cast<long long>(percent)));
+    if (b.Widget) {
+        const int64_t percent = b.Max == 0 ? 0 : static_cast<int64_t>(b.Position) * 100 / b.Max;
+        b.Widget->setRange(0, std::max(b.Max, 1));
+        b.Widget->setValue(b.Position);
+        b.Percent->setText(QString::asprintf("%lld%%", static_cast<long long>(percent)));
+    }
     ProcessMessages();
 }
 
 void TFMain::ShowStatus(int32_t line, const std::string& text) {
     QLabel* const labels[3] = {Label1, Label2, Label3};
     if (line < 1 || line > 3) return;
-    labels[line - 1]->setText(DisplayText(text));
+    if (labels[line - 1]) labels[line - 1]->setText(DisplayText(text));
     ProcessMessages();
 }
 
 void TFMain::ShowDownloadStats(const std::string& speed, const std::string& remaining,
                                const std::string& downloaded) {
+    if (!FPanels[0]) return;
     if (!speed.empty()) FPanels[0]->setText(DisplayText(speed));
     if (!downloaded.empty()) FPanels[1]->setText(DisplayText(downloaded));
     if (!remaining.empty()) FPanels[2]->setText(DisplayText(remaining));
@@ -370,6 +381,7 @@ void TFMain::RunGrab() {
 }
 
 void TFMain::SetRunning(bool running) {
+    if (!BGrab) return;
     BGrab->setText(running ? QStringLiteral("Stop") : QStringLiteral("Grab Listings"));
     BGrab->setEnabled(!FCloseAfterGrab);
     Tools1->menuAction()->setEnabled(!running);
@@ -389,7 +401,7 @@ void TFMain::closeEvent(QCloseEvent* event) {
             FGrabbing = false;
             FCloseAfterGrab = true;
             if (FEngine) FEngine->Stop = true;
-            BGrab->setEnabled(false);   // it still reads "Stop", but the run is already stopping
+            if (BGrab) BGrab->setEnabled(false);   // it still reads "Stop", but the run is already stopping
         }
         event->ignore();
         return;
@@ -409,7 +421,7 @@ void TFMain::Settings1Click() {
 }
 
 void TFMain::RestartLua1Click() {
-    if (FRunOnStack) return;
+    if (FRunOnStack || !Tools1) return;
     // The menu stays disabled while the new engine loads its scripts (and processes events).
     FRunOnStack = true;
     Tools1->menuAction()->setEnabled(false);
@@ -429,12 +441,12 @@ void TFMain::RestartLua1Click() {
 void TFMain::DebugMode1Click() {
     if (!FEngine) return;
     FEngine->Debug = !FEngine->Debug;
-    DebugMode1->setChecked(FEngine->Debug);
+    if (DebugMode1) DebugMode1->setChecked(FEngine->Debug);
 }
 
 void TFMain::ClearLog1Click() {
     FLogLines.clear();
-    Memo1->clear();
+    if (Memo1) Memo1->clear();
 }
 
 void TFMain::OpenHelp(const char* page) { OpenFile(BaseDir + "help/" + page); }

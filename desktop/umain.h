@@ -91,6 +91,7 @@ private:
         QLabel* Percent = nullptr;
     };
 
+    void BuildTimers();
     void BuildControls();
     void BuildMenu();
     void Arrange();
