@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# A whole grab as a process: a scratch program folder with the build's program files and a
-# generated grabber (CHANNELS channels × DAYS days of 36 programmes with IDs, added from Lua tables
-# in one type 1 pass; sorted, written as UTF-8), run RUNS times under /usr/bin/time -v. Prints each
+# A whole grab as a process: a scratch program folder with the build's program files and the
+# generated grabber of bench/grabber.lua (CHANNELS channels × DAYS days of 36 programmes with IDs,
+# added from Lua tables in one type 1 pass; sorted, written as UTF-8), run RUNS times under /usr/bin/time -v. Prints each
 # run's wall time and peak resident memory, then the medians.
 #
 #   bench/wholegrab.sh [--channels N] [--days D] [--runs R] [--lua-only] PROGRAM_FOLDER EXECUTABLE [ARGS...]
@@ -34,26 +34,11 @@ cp "$program/init.lua" "$work/"
 cp -r "$program/lib" "$work/"
 mkdir -p "$work/scripts" "$work/settings/bench"
 
-add='Tvrn.AddProgram'
-[ "$lua_only" -eq 1 ] && add='function() end'
-cat > "$work/scripts/bench.lua" <<LUA
-local function tt(d, m) return {Year=2024, Month=3, Day=d, Hour=math.floor(m/60), Minute=m - math.floor(m/60)*60} end
-local categories = {"News", "Drama", "Sport", "Film", "Children"}
-Grabbers.bench = { Encoding = 3, Passes = { Pass1 = { Type = 1, Func = function(h, c)
-  local add = $add
-  for day = 1, $days do
-    for slot = 0, 35 do
-      local m = slot * 40
-      add(h, { ID = c.ID .. '-' .. day .. '-' .. slot, Channel = c.ID,
-               Title = 'Programme ' .. slot, Sub_Title = 'Episode ' .. day,
-               Description = 'A description of programme ' .. slot .. ' on day ' .. day .. ' of channel ' .. c.ID,
-               Category = categories[slot - math.floor(slot/5)*5 + 1],
-               Start = tt(day, m), Stop = tt(day, m + 40),
-               Episode = { Number = '0.' .. day .. '.', System = 'xmltv_ns' } })
-    end
-  end
-end } } }
-LUA
+{
+  echo "GRAB_DAYS = $days"
+  [ "$lua_only" -eq 1 ] && echo "LUA_ONLY = true"
+  cat "$(dirname "$0")/grabber.lua"
+} > "$work/scripts/bench.lua"
 printf '[Settings]\nDoXMLSort=1\nSaveLog=0\nCharSet=3\nTimeZone=+01:00\nOutfile=out.xml\n[Grabbers]\nbench=1\n' \
   > "$work/settings/tavrin.ini"
 {
