@@ -15,7 +15,8 @@ TConfirmHandler& Handler() {
     return handler;
 }
 
-bool AskWithBox(QWidget* parent, const QString& text) {
+bool AskWithBox(QWidget* parent, QString text) {
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));   // the questions break their line with a CR
     return QMessageBox::question(parent, QGuiApplication::applicationDisplayName(), text,
                                  QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }

@@ -113,6 +113,7 @@ TFMain::TFMain(const TStartOptions& options, QWidget* parent)
 TFMain::~TFMain() {
     Timer1->stop();
     Timer2->stop();
+    FDestroying = true;   // the shutdown's log lines must not let events reach a window being destroyed
     FreeEngine();
 }
 
@@ -350,7 +351,9 @@ std::string TFMain::GetLogText() const {
     return text;
 }
 
-void TFMain::ProcessMessages() { QCoreApplication::processEvents(); }
+void TFMain::ProcessMessages() {
+    if (!FDestroying) QCoreApplication::processEvents();
+}
 
 // ---- runs -------------------------------------------------------------------------------------
 

@@ -99,7 +99,7 @@ private:
     void RunGrab();
     void SetRunning(bool running);
     void OpenHelp(const char* page);
-    static void ProcessMessages();
+    void ProcessMessages();
 
     TStartOptions FOptions;
     std::unique_ptr<TLuaGrabbers> FEngine;
@@ -109,6 +109,7 @@ private:
     bool FClosed = false;
     bool FRunOnStack = false;   // a run has not yet returned, also after a confirmed exit cleared FGrabbing
     bool FCentred = false;
+    bool FDestroying = false;
     bool FShutdownOk = true;   // the last shutdown of an engine wrote everything
     int FExitCode = 0;
     std::vector<std::string> FLogLines;   // Memo1's lines as the engine gave them, byte for byte
