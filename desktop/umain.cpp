@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <clocale>
 #include <cstdlib>
 #include <exception>
 
@@ -487,6 +488,10 @@ int RunTavrin(int argc, char** argv) {
     if (unattended) ChoosePlatformForUnattendedRun();
 
     QApplication app(argc, argv);
+    // Qt takes the C library's locale from the environment; the scripts and the engine must run
+    // under the same "C" locale as in TavrinConsole: Lua reads and prints numbers (a decimal comma
+    // would break them) and compares strings through it.
+    std::setlocale(LC_ALL, "C");
     QApplication::setApplicationName(QStringLiteral("Tavrin"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Tavrin"));
     InstallMessageBox();
