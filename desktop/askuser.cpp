@@ -30,12 +30,15 @@ bool Confirm(QWidget* parent, const QString& text) {
     return handler ? handler(parent, text) : AskWithBox(parent, text);
 }
 
+void ShowMessageBox(const std::string& text) {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Message"), DisplayText(text), QMessageBox::Ok);
+    box.exec();
+}
+
+bool ScreenAvailable() { return QGuiApplication::platformName() != QLatin1String("offscreen"); }
+
 void InstallMessageBox() {
-    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
-    SetMessageHandler([](const std::string& text) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Message"), DisplayText(text), QMessageBox::Ok);
-        box.exec();
-    });
+    if (ScreenAvailable()) SetMessageHandler(ShowMessageBox);
 }
 
 QString DisplayText(const std::string& text) {

@@ -16,9 +16,12 @@ using TConfirmHandler = std::function<bool(QWidget* parent, const QString& text)
 TConfirmHandler SetConfirmHandler(TConfirmHandler handler);
 bool Confirm(QWidget* parent, const QString& text);
 
-// Makes ShowMessage show a modal box owned by no window: caption "Message", an information icon
-// and OK. Not on a platform without a screen (the unattended run without a display), where
-// nobody could answer it: there the messages stay on standard error.
+// A modal box owned by no window: caption "Message", an information icon and OK.
+void ShowMessageBox(const std::string& text);
+// Whether the application runs on a screen someone can see (not Qt's offscreen platform).
+bool ScreenAvailable();
+// Makes ShowMessage show ShowMessageBox. Not without a screen, where nobody could answer the box:
+// there the messages stay on standard error.
 void InstallMessageBox();
 
 // Text from the engine and the scripts, for a widget: UTF-8 when it is valid UTF-8, otherwise

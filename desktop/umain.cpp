@@ -14,53 +14,14 @@
 #include <QTimer>
 
 #include <clocale>
-#include <cstdlib>
 #include <exception>
 
 #include "desktop/askuser.h"
 #include "desktop/usettings.h"
-#include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
-#include "platform/files.h"
 #include "util/runutils.h"
 #include "util/shwmsg.h"
 #include "util/version.h"
-
-// ---- command line -----------------------------------------------------------------------------
-
-namespace {
-
-bool IsSwitch(const std::string& arg, char upper) {
-    return arg.size() >= 2 && arg[0] == '/' && (arg[1] == upper || arg[1] == upper + ('a' - 'A'));
-}
-
-bool SameNoCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return i == a.size() && !b[i];
-}
-
-}  // namespace
-
-TStartOptions ParseCommandLine(const std::vector<std::string>& args, const std::string& baseDir) {
-    TStartOptions options;
-    for (const std::string& arg : args) {
-        int32_t value = 0;
-        if (IsSwitch(arg, 'D')) options.GrabDays = ParseDecimalInt32(arg.substr(2), value) ? value : 0;
-        if (SameNoCase(arg, "/Grab")) options.GrabOnStart = true;
-        if (SameNoCase(arg, "/Silent")) options.SilentRun = true;
-        if (IsSwitch(arg, 'P') && arg.size() >= 3)
-            options.PriorityLevel = ParseDecimalInt32(arg.substr(2), value) ? value : -1;
-        if (IsSwitch(arg, 'C') && arg.size() >= 3) {
-            options.SettingsDir = arg.substr(2);
-            if (!platform::DirectoryExists(baseDir + options.SettingsDir)) options.SettingsDir.clear();
-        }
-    }
-    return options;
-}
 
 QString MainCaption() { return QStringLiteral("Tavrin %1").arg(QLatin1String(kTavrinVersion)); }
 
@@ -99,13 +60,9 @@ TFMain::TFMain(const TStartOptions& options, QWidget* parent)
       FOptions(options) {
     setObjectName(QStringLiteral("FMain"));
     BuildTimers();
-    // The unattended run never shows the window: it builds no controls, which saves the memory
-    // of the widgets and fonts; the callbacks then only keep the state.
-    if (!(FOptions.GrabOnStart && FOptions.SilentRun)) {
-        BuildControls();
-        BuildMenu();
-        Arrange();
-    }
+    BuildControls();
+    BuildMenu();
+    Arrange();
     CreateEngine();
     setWindowTitle(MainCaption());
     QGuiApplication::setApplicationDisplayName(MainCaption());
@@ -271,36 +228,26 @@ void TFMain::showEvent(QShowEvent* event) {
 // ---- the engine -------------------------------------------------------------------------------
 
 void TFMain::CreateEngine() {
-    FEngine = std::make_unique<TLuaGrabbers>([this](const std::string& line) { AddLogLine(line); },
-                                              [this] { LuaPanic(); });
-    TLuaGrabbers& engine = *FEngine;
-    engine.AllowMail = FOptions.GrabOnStart;   // the log is mailed only after runs started with /Grab
-    engine.OnProgress = [this](int32_t bar, int32_t value, int32_t mode) { ShowProgress(bar, value, mode); };
-    engine.OnStatus = [this](int32_t line, const std::string& text) { ShowStatus(line, text); };
-    engine.OnDownloadStats = [this](const std::string& speed, const std::string& remaining,
-                                    const std::string& downloaded) { ShowDownloadStats(speed, remaining, downloaded); };
-    engine.DayLimit = FOptions.GrabDays;
-    engine.OnGetLog = [this] { return GetLogText(); };
-    engine.SetPriority(FOptions.PriorityLevel);
-    if (DebugMode1) DebugMode1->setChecked(engine.Debug);
+    FEngine = CreateDesktopEngine(
+        FOptions,
+        {.OnLog = [this](const std::string& line) { AddLogLine(line); },
+         .OnPanic = [this] { LuaPanic(); },
+         .OnProgress = [this](int32_t bar, int32_t value, int32_t mode) { ShowProgress(bar, value, mode); },
+         .OnStatus = [this](int32_t line, const std::string& text) { ShowStatus(line, text); },
+         .OnDownloadStats = [this](const std::string& speed, const std::string& remaining,
+                                   const std::string& downloaded) { ShowDownloadStats(speed, remaining, downloaded); },
+         .OnGetLog = [this] { return GetLogText(); }});
+    DebugMode1->setChecked(FEngine->Debug);
 }
 
 bool TFMain::FreeEngine() {
-    if (!FEngine) return FShutdownOk;
-    FShutdownOk = true;
-    try {
-        FEngine->Destroy();
-    } catch (const std::exception& e) {
-        ShowMessage(e.what());
-        FShutdownOk = false;
-    }
-    FEngine.reset();
+    if (FEngine) FShutdownOk = FreeDesktopEngine(FEngine);
     return FShutdownOk;
 }
 
 void TFMain::AddLogLine(const std::string& text) {
     FLogLines.push_back(text);
-    if (Memo1) Memo1->appendPlainText(DisplayText(text));
+    Memo1->appendPlainText(DisplayText(text));
     ProcessMessages();
 }
 
@@ -320,38 +267,28 @@ void TFMain::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
     } else if (mode == 2) {
         b.Position = value < 0 ? b.Max : std::min(value, b.Max);
     }
-    if (b.Widget) {
-        const int64_t percent = b.Max == 0 ? 0 : static_cast<int64_t>(b.Position) * 100 / b.Max;
-        b.Widget->setRange(0, std::max(b.Max, 1));
-        b.Widget->setValue(b.Position);
-        b.Percent->setText(QString::asprintf("%lld%%", static_cast<long long>(percent)));
-    }
+    const int64_t percent = b.Max == 0 ? 0 : static_cast<int64_t>(b.Position) * 100 / b.Max;
+    b.Widget->setRange(0, std::max(b.Max, 1));
+    b.Widget->setValue(b.Position);
+    b.Percent->setText(QString::asprintf("%lld%%", static_cast<long long>(percent)));
     ProcessMessages();
 }
 
 void TFMain::ShowStatus(int32_t line, const std::string& text) {
     QLabel* const labels[3] = {Label1, Label2, Label3};
     if (line < 1 || line > 3) return;
-    if (labels[line - 1]) labels[line - 1]->setText(DisplayText(text));
+    labels[line - 1]->setText(DisplayText(text));
     ProcessMessages();
 }
 
 void TFMain::ShowDownloadStats(const std::string& speed, const std::string& remaining,
                                const std::string& downloaded) {
-    if (!FPanels[0]) return;
     if (!speed.empty()) FPanels[0]->setText(DisplayText(speed));
     if (!downloaded.empty()) FPanels[1]->setText(DisplayText(downloaded));
     if (!remaining.empty()) FPanels[2]->setText(DisplayText(remaining));
 }
 
-std::string TFMain::GetLogText() const {
-    std::string text;
-    for (const std::string& line : FLogLines) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
+std::string TFMain::GetLogText() const { return JoinLogLines(FLogLines); }
 
 void TFMain::ProcessMessages() {
     if (!FDestroying) QCoreApplication::processEvents();
@@ -374,11 +311,8 @@ void TFMain::RunGrab() {
     FRunOnStack = true;
     SetRunning(true);
     FGrabbing = true;
-    try {
-        FExitCode = FEngine->Grab();
-    } catch (const std::exception& e) {
-        AddLogLine(std::string("Error downloading listings: ") + e.what());
-    }
+    if (const auto result = GrabOrLogError(*FEngine, [this](const std::string& line) { AddLogLine(line); }))
+        FExitCode = *result;
     FGrabbing = false;
     FRunOnStack = false;
     SetRunning(false);
@@ -386,7 +320,6 @@ void TFMain::RunGrab() {
 }
 
 void TFMain::SetRunning(bool running) {
-    if (!BGrab) return;
     BGrab->setText(running ? QStringLiteral("Stop") : QStringLiteral("Grab Listings"));
     BGrab->setEnabled(!FCloseAfterGrab);
     Tools1->menuAction()->setEnabled(!running);
@@ -406,7 +339,7 @@ void TFMain::closeEvent(QCloseEvent* event) {
             FGrabbing = false;
             FCloseAfterGrab = true;
             if (FEngine) FEngine->Stop = true;
-            if (BGrab) BGrab->setEnabled(false);   // it still reads "Stop", but the run is already stopping
+            BGrab->setEnabled(false);   // it still reads "Stop", but the run is already stopping
         }
         event->ignore();
         return;
@@ -426,7 +359,7 @@ void TFMain::Settings1Click() {
 }
 
 void TFMain::RestartLua1Click() {
-    if (FRunOnStack || !Tools1) return;
+    if (FRunOnStack) return;
     // The menu stays disabled while the new engine loads its scripts (and processes events).
     FRunOnStack = true;
     Tools1->menuAction()->setEnabled(false);
@@ -446,12 +379,12 @@ void TFMain::RestartLua1Click() {
 void TFMain::DebugMode1Click() {
     if (!FEngine) return;
     FEngine->Debug = !FEngine->Debug;
-    if (DebugMode1) DebugMode1->setChecked(FEngine->Debug);
+    DebugMode1->setChecked(FEngine->Debug);
 }
 
 void TFMain::ClearLog1Click() {
     FLogLines.clear();
-    if (Memo1) Memo1->clear();
+    Memo1->clear();
 }
 
 void TFMain::OpenHelp(const char* page) { OpenFile(BaseDir + "help/" + page); }
@@ -461,33 +394,7 @@ void TFMain::DeveloperHelp1Click() { OpenHelp("grabbers.html"); }
 
 // ---- the program ------------------------------------------------------------------------------
 
-namespace {
-
-// The unattended run must not need a screen (cron, a server): without a display it runs on the
-// offscreen platform, and where a display is named but cannot be reached Qt falls back to it.
-// A platform the user chose is left alone.
-void ChoosePlatformForUnattendedRun() {
-    const char* chosen = std::getenv("QT_QPA_PLATFORM");
-    if (chosen && *chosen) return;
-    const auto set = [](const char* name) { return name && *name; };
-    const bool x11 = set(std::getenv("DISPLAY"));
-    const bool wayland = set(std::getenv("WAYLAND_DISPLAY"));
-    const char* platforms = wayland && x11 ? "wayland;xcb;offscreen"
-                            : wayland      ? "wayland;offscreen"
-                            : x11          ? "xcb;offscreen"
-                                           : "offscreen";
-    setenv("QT_QPA_PLATFORM", platforms, 1);
-}
-
-}  // namespace
-
-int RunTavrin(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const TStartOptions options = ParseCommandLine(args, BaseDir);
-    SettingsDir = options.SettingsDir;
-    const bool unattended = options.GrabOnStart && options.SilentRun;
-    if (unattended) ChoosePlatformForUnattendedRun();
-
+int RunWindows(int argc, char** argv, const TStartOptions& options) {
     QApplication app(argc, argv);
     // Qt takes the C library's locale from the environment; the scripts and the engine must run
     // under the same "C" locale as in TavrinConsole: Lua reads and prints numbers (a decimal comma
@@ -498,14 +405,9 @@ int RunTavrin(int argc, char** argv) {
     InstallMessageBox();
     try {
         TFMain main(options);
-        if (unattended) {
-            // The window is never shown; the loop ends once the run has closed it.
-            while (!main.Closed()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        } else {
-            main.SetSettingsDialog(new TFSettings(&main));
-            main.show();
-            QApplication::exec();
-        }
+        main.SetSettingsDialog(new TFSettings(&main));
+        main.show();
+        QApplication::exec();
         if (!main.FreeEngine()) return 1;
         return main.ExitCode();
     } catch (const std::exception& e) {

@@ -1,7 +1,7 @@
-// Tavrin, the desktop program: its start-up options and its main window, which owns the grab
-// engine, shows what the engine reports and starts and stops runs. Everything runs on one thread:
-// the engine's callbacks process the window's pending events, so Stop and close requests are
-// handled while a run is on the stack.
+// Tavrin's main window, which owns the grab engine, shows what the engine reports and starts and
+// stops runs, and the interactive start that shows it. Everything runs on one thread: the engine's
+// callbacks process the window's pending events, so Stop and close requests are handled while a
+// run is on the stack. Built into the windows module (desktop/windowsmodule.h).
 #pragma once
 
 #include <QMainWindow>
@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "desktop/startup.h"
 
 class QAction;
 class QLabel;
@@ -20,20 +22,6 @@ class QPushButton;
 class QTimer;
 class TFSettings;
 class TLuaGrabbers;
-
-// Values of the command line, set once before any window exists.
-struct TStartOptions {
-    bool GrabOnStart = false;             // /Grab: run at once, then close
-    bool SilentRun = false;               // /Silent: with /Grab, never show a window
-    int32_t GrabDays = 0;                 // /D<days>; 0: no limit
-    int32_t PriorityLevel = -1;           // /P<level>; -1 and unknown levels: normal
-    std::string SettingsDir = "settings"; // /C<folder>; empty when the folder does not exist
-};
-
-// Reads the switches, first to last, a later one overriding an earlier one; letters in either case,
-// anything else ignored. A /C folder that is not an existing folder below baseDir gives an empty
-// settings folder (the settings then live in the program folder itself).
-TStartOptions ParseCommandLine(const std::vector<std::string>& args, const std::string& baseDir);
 
 // "Tavrin 3.12.00W": the main window's caption and the application's display name.
 QString MainCaption();
@@ -128,6 +116,6 @@ private:
     QAction* DebugMode1 = nullptr;
 };
 
-// The program: reads the command line, chooses the unattended run or the interactive start and
-// returns the process exit status.
-int RunTavrin(int argc, char** argv);
+// The interactive start (also /Grab alone, or /Silent alone): the application, the main window
+// and the settings dialog, until the window closes. Returns the process exit status.
+int RunWindows(int argc, char** argv, const TStartOptions& options);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Photographs Tavrin's real windows under Xvfb: the main window during a demo grab, and each page
-# of the settings dialog, opened through the menu accelerators. Usage:
+# Photographs Tavrin's real windows under Xvfb: the main window during a demo grab, each page of
+# the settings dialog, opened through the menu accelerators, and the message box of an unattended
+# run that cannot start. Usage:
 #   tests/desktop/screenshots.sh [program folder] [output folder]
 # (defaults: build/program and build/screenshots). Exits 77, which CTest counts as skipped, when
 # Xvfb, xdotool or ImageMagick's import is missing.
@@ -120,6 +121,23 @@ xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
 wait_for "Tavrin to end" bash -c "! kill -0 $app_pid"
 wait "$app_pid" || { echo "screenshots: Tavrin failed" >&2; cat "$work/settings.log" >&2; exit 1; }
 
+# 3. A message of the unattended run, which shows no window of its own: the settings file cannot be
+#    read, so the engine never starts; with a display the message comes as a box, and OK ends the
+#    program with status 1.
+mkdir -p broken/tavrin.ini
+status=0
+./Tavrin /Grab /Silent /Cbroken > "$work/message.log" 2>&1 &
+msg_pid=$!
+pids+=($msg_pid)
+box="$(wait_window "Message.*")"
+sleep 0.2
+shoot "$box" unattended-message.png
+focus "$box"
+xdotool key Return
+wait_for "the unattended run to end" bash -c "! kill -0 $msg_pid"
+wait "$msg_pid" || status=$?
+[ "$status" -eq 1 ] || { echo "screenshots: the unattended run ended with $status" >&2; cat "$work/message.log" >&2; exit 1; }
+
 count=$(ls "$out"/*.png | wc -l)
-[ "$count" -eq 7 ] || { echo "screenshots: expected 7 pictures, got $count" >&2; exit 1; }
+[ "$count" -eq 8 ] || { echo "screenshots: expected 8 pictures, got $count" >&2; exit 1; }
 echo "screenshots: $count pictures in $out"

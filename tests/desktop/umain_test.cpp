@@ -25,46 +25,6 @@ namespace {
 const char* const kStop = "Listings are downloading\rAre you sure you want to Cancel?";
 const char* const kExit = "Listings are downloading\rAre you sure you want to exit?";
 
-TEST(CommandLineTest, ReadsTheSwitchesInOrder) {
-    ProgramFolder folder;
-    fs::create_directories(folder.Root + "profile2");
-    const struct {
-        std::vector<std::string> args;
-        bool grab, silent;
-        int32_t days, priority;
-        std::string settings;
-    } cases[] = {
-        {{}, false, false, 0, -1, "settings"},
-        {{"/grab"}, true, false, 0, -1, "settings"},
-        {{"/SILENT", "/Grab"}, true, true, 0, -1, "settings"},
-        {{"/Silent"}, false, true, 0, -1, "settings"},
-        {{"/Grabber", "Grab", ""}, false, false, 0, -1, "settings"},
-        {{"/D3"}, false, false, 3, -1, "settings"},
-        {{"/D"}, false, false, 0, -1, "settings"},
-        {{"/dx"}, false, false, 0, -1, "settings"},
-        {{"/D-2"}, false, false, -2, -1, "settings"},
-        {{"/D3", "/D5"}, false, false, 5, -1, "settings"},
-        {{"/P"}, false, false, 0, -1, "settings"},
-        {{"/p0"}, false, false, 0, 0, "settings"},
-        {{"/P9"}, false, false, 0, 9, "settings"},
-        {{"/P4", "/Px"}, false, false, 0, -1, "settings"},
-        {{"/Cprofile2"}, false, false, 0, -1, "profile2"},
-        {{"/cnothere"}, false, false, 0, -1, ""},
-        {{"/C"}, false, false, 0, -1, "settings"},
-    };
-    for (const auto& c : cases) {
-        std::string joined;
-        for (const std::string& a : c.args) joined += "[" + a + "]";
-        SCOPED_TRACE(joined);
-        const TStartOptions o = ParseCommandLine(c.args, folder.Root);
-        EXPECT_EQ(o.GrabOnStart, c.grab);
-        EXPECT_EQ(o.SilentRun, c.silent);
-        EXPECT_EQ(o.GrabDays, c.days);
-        EXPECT_EQ(o.PriorityLevel, c.priority);
-        EXPECT_EQ(o.SettingsDir, c.settings);
-    }
-}
-
 // A grabber whose one pass logs a line per channel, for 40 channels.
 const char* const kSlowGrabber =
     "Grabbers.slow = { Passes = { Pass1 = { Type = 1, Func = function(h, c) print('item ' .. c.ID) end } } }\n"
@@ -245,6 +205,8 @@ int Shell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The executable alone, without the windows module beside it: the unattended run needs neither the
+// module nor Qt, and the interactive start says which module it could not load.
 TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
     const fs::path source = TAVRIN_SOURCE_DIR;
     const struct {
@@ -273,6 +235,17 @@ TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
         EXPECT_EQ(Shell("xmllint --nonet --noout --dtdvalid /usr/share/xmltv/xmltv.dtd '" + root + "demo.xml'"), 0);
         EXPECT_NE(ReadFile(root + "demo/tavrin.ini").find("[Settings]"), std::string::npos);
     }
+
+    ProgramFolder folder;
+    const std::string root = folder.Root;
+    fs::copy_file(TAVRIN_DESKTOP_EXE, root + "Tavrin");
+    ASSERT_EQ(Shell("readelf -d '" + root + "Tavrin' > '" + root + "needed.txt'"), 0);
+    const std::string needed = ReadFile(root + "needed.txt");
+    EXPECT_NE(needed.find("liblua5.1"), std::string::npos) << needed;
+    EXPECT_EQ(needed.find("libQt6"), std::string::npos) << needed;
+    EXPECT_EQ(Shell("cd '" + root + "' && ./Tavrin > out.txt 2>&1"), 1);
+    EXPECT_NE(ReadFile(root + "out.txt").find(root + "libtavrin_windows.so: cannot open"), std::string::npos)
+        << ReadFile(root + "out.txt");
 }
 
 }  // namespace
