@@ -512,8 +512,9 @@ void WriteXML(TLuaGrabbers& engine, const TChanList& channels, const TProgList& 
             engine.Log("No programs found, aborting xml writing", false);
             return;
         }
-        // The writer fills a temporary file beside OutFile and puts it in place only on Close: TV
-        // software never sees half a file, and after an error the previous listings stay.
+        // The writer fills a temporary file beside OutFile and puts it in place, flushed to disk, only
+        // on Close: TV software never sees half a file, and after an error or a power cut the
+        // previous listings stay.
         TXMLTV writer(engine.OutFile, engine.TimeZone, engine.CharSet);
         writer.WriteTV(FormatXMLTVDate(engine.StartTime), "", "", "",
                        std::string("Tavrin V. ") + kTavrinVersion, kTavrinWebAddress);

@@ -1,3 +1,5 @@
+// The character-set codecs, between byte strings and UTF-16, and the direct converters from one
+// character set to another that skip the UTF-16 text in between. Listings layer.
 #include "listings/codecs.h"
 
 #include <algorithm>

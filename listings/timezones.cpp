@@ -1,3 +1,5 @@
+// Time zones with their summer rules, SYSTEMTIME arithmetic and the XMLTV date and timestamp texts.
+// Listings layer.
 #include "listings/timezones.h"
 
 #include <cstdio>

@@ -1,9 +1,9 @@
 // The XMLTV writer: turns the channel and programme records of a grab run into one XMLTV document.
 //
 // Every record string is decoded with its record's character set, escaped for XML and encoded in
-// the output character set; programme times are printed in the output time zone. The layout is
-// fixed: each element on its own line, indented by two per level, an element's end tag on the
-// line of its text unless a child element was opened inside it.
+// the output character set (xmlescape); programme times are printed in the output time zone. The
+// layout is fixed: each element on its own line, indented by two per level, an element's end tag on
+// the line of its text unless a child element was opened inside it.
 #pragma once
 
 #include <array>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "listings/timezones.h"
+#include "listings/ubufferedfs.h"
 #include "listings/uxmltvrecs.h"
 
 
@@ -38,45 +39,27 @@ extern const char* const XMLTVTagNames[XMLTVTagCount];
 // "ISO-8859-1", "Windows-1252", "UTF-8" for 1 to 3; nullptr otherwise.
 const char* XMLTVCharSetName(int charSet);
 
-// Escapes UTF-16 text for XML element content and attribute values:
-//  - an ampersand stays only where it starts &amp; &lt; &gt; &quot; &apos; or a numeric reference to
-//    a character XML allows, written with at most five characters before the semicolon; any other
-//    ampersand becomes &amp;
-//  - characters XML 1.0 forbids are removed: U+0000 to U+001F except tab, line feed and carriage
-//    return, lone surrogates, U+FFFE and U+FFFF
-//  - ' ` U+00B4 become &apos;  " U+0093 U+0094 become &quot;  > &gt;  < &lt;
-std::u16string XMLEscape(std::u16string_view text);
-
-// Appends `bytes`, taken in character set fromSet, to `out` in character set toSet, escaped when
-// `escape` is set. The same bytes as encoding XMLEscape of the decoded text, except that the five
-// C1 controls Windows-1252 leaves unassigned become "?" in Windows-1252 output (XML parsers reject
-// those bytes). An unknown set on either side appends nothing.
-void AppendXMLText(std::string& out, std::string_view bytes, int fromSet, int toSet, bool escape);
-
-// Where the writer's bytes go.
-class TXMLTVSink {
+// A stream that collects the document in memory (tests, measurements): Data holds what the writer
+// wrote out, the whole document once the writer is closed or gone.
+class TStringSink : public TBufferedFS {
 public:
-    virtual ~TXMLTVSink() = default;
-    virtual void Write(const char* data, std::size_t size) = 0;
-    virtual void Commit() {}   // the document is complete
-    virtual void Abandon() {}  // the document will not be completed
-};
-
-// Collects the document in memory.
-class TStringSink : public TXMLTVSink {
-public:
-    void Write(const char* data, std::size_t size) override { Data.append(data, size); }
+    TStringSink() : TBufferedFS(std::string("(memory)")) {}
     std::string Data;
+
+protected:
+    void WriteOut(const char* data, std::size_t size) override { Data.append(data, size); }
 };
 
 class TXMLTV {
 public:
-    // Writes to FileName. The document goes to a temporary file beside it ("<FileName>.tmp") that
-    // replaces FileName only when the document is complete, so a failed run leaves the previous
-    // listings in place. A character set outside 1 to 3 writes ISO-8859-1.
+    // Writes to FileName. The document goes to a new file beside it that replaces FileName only when
+    // the document is complete and flushed to disk (fmReplace), so a failed run leaves the previous
+    // listings in place, and a power cut the previous listings or the new ones, never a part. A
+    // character set outside 1 to 3 writes ISO-8859-1.
     TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet);
-    // Writes to a sink the caller owns and keeps alive until the writer is gone.
-    TXMLTV(TXMLTVSink& Sink, const TTimeZone& TimeZone, int CharSet);
+    // Writes to a stream the caller owns and keeps alive until the writer is gone; the writer writes
+    // its buffer out when complete, and leaves closing it to the caller.
+    TXMLTV(TBufferedFS& Stream, const TTimeZone& TimeZone, int CharSet);
     // Completes the document as Close does, unless an exception is unwinding, in which case the
     // output is abandoned (a file target keeps its previous contents). Errors are swallowed here:
     // call Close to learn of them.
@@ -111,9 +94,7 @@ private:
     void Start(const TTimeZone& TimeZone, int CharSet);
     void Markup(std::string_view Text);
     void Markup(char C);
-    void MarkupSpill(std::string_view Text);  // Markup when the buffer is too full
     void NewLine();
-    void FlushOut();
     void CloseTo(TXMLTVTag Tag);
 
     void WriteTextElement(const TXMLTVString* Item, TXMLTVTag Tag, int E);
@@ -135,13 +116,11 @@ private:
     void WriteStarRating(const TXMLTVStarRating* Rating, int E);
     void WriteTime(std::string_view Name, const SYSTEMTIME& Time, int E);
 
-    std::unique_ptr<TXMLTVSink> FOwnedSink;  // the file, when the writer made its own sink
-    TXMLTVSink* FStream = nullptr;
-    std::unique_ptr<char[]> FBuf;            // bytes not yet handed to FStream
-    std::size_t FLen = 0;
-    std::string FScratch;                    // a text put together before it is written
-    std::string FConv;                       // the codecs' output on its way into FBuf
-    std::string FLarge;                      // a text too long to convert straight into FBuf
+    std::unique_ptr<TBufferedFS> FOwnedStream;  // the file, when the writer made its own stream
+    TBufferedFS* FStream = nullptr;             // whose buffer is the writer's only one
+    std::string FScratch;                       // a text put together before it is written
+    std::string FConv;                          // the codecs' output on its way into the buffer
+    std::string FLarge;                         // a text too long to convert straight into the buffer
     std::string FOffset;
     struct TTimeText {  // a programme time as written, without its offset
         SYSTEMTIME Time;

@@ -1,6 +1,8 @@
+// The listings model's records and lists: programme replacement by ID, the searches, and the
+// programme order of a run. Listings layer.
 #include "listings/uxmltvrecs.h"
 
-#include <unordered_map>
+#include <utility>
 
 TProgram::~TProgram() = default;
 TChannel::~TChannel() = default;
@@ -25,37 +27,6 @@ TCompareResult CompareTimes(const SYSTEMTIME& a, const SYSTEMTIME& b) {
         if (a.*field != b.*field) return a.*field < b.*field ? crLess : crGreater;
     }
     return crEqual;
-}
-
-// While SortPrograms sorts, channel positions come from a table built once from SortChannels, so that
-// a comparison does not walk the channel list; it gives the same positions as the walk.
-struct TChannelPositions {
-    std::unordered_map<std::string, int> ByXMLID;  // the first channel with each id
-    int Fallback = 0;                              // the last channel's position
-};
-const TChannelPositions* ActivePositions = nullptr;
-
-// 1-based position of the first channel of SortChannels with the given XML_ID, or that of the last
-// channel when none has it.
-int ChannelPosition(const std::string& xmlChannel) {
-    if (ActivePositions) {
-        const auto it = ActivePositions->ByXMLID.find(xmlChannel);
-        return it != ActivePositions->ByXMLID.end() ? it->second : ActivePositions->Fallback;
-    }
-    if (!SortChannels) return 0;
-    int position = 0;
-    for (const TChannel& channel : *SortChannels) {
-        ++position;
-        if (channel.XML_ID == xmlChannel) return position;
-    }
-    return SortChannels->Count();
-}
-
-TCompareResult CompareChannelPositions(const TProgram& a, const TProgram& b) {
-    if (a.XMLChannel == b.XMLChannel) return crEqual;
-    const int pa = ChannelPosition(a.XMLChannel);
-    const int pb = ChannelPosition(b.XMLChannel);
-    return pa < pb ? crLess : pa > pb ? crGreater : crEqual;
 }
 
 // The first eight bytes of a key, big-endian and padded with zeros: their order never contradicts the
@@ -96,17 +67,35 @@ TCompareResult MatchChannelName(const std::string& name, const TChannel& item) {
     return name == DisplayNameOf(item) ? crEqual : crLess;
 }
 
-std::string SortOrder;
-const TChanList* SortChannels = nullptr;
+// ---- the programme order
 
-TCompareResult CompareProgramOrder(const TProgram& a, const TProgram& b) {
-    if (SortOrder.size() != 3) return crEqual;
-    for (const char letter : SortOrder) {
+TProgramOrder::TProgramOrder(std::string order, const TChanList* channels) : FOrder(std::move(order)) {
+    if (!channels) return;
+    // a table made once, so that a comparison does not walk the channel list
+    int position = 0;
+    for (const TChannel& channel : *channels) FPositions.emplace(channel.XML_ID, ++position);
+    FLastPosition = channels->Count();
+}
+
+int TProgramOrder::ChannelPosition(const std::string& xmlChannel) const {
+    const auto it = FPositions.find(xmlChannel);
+    return it != FPositions.end() ? it->second : FLastPosition;
+}
+
+TCompareResult TProgramOrder::Compare(const TProgram& a, const TProgram& b) const {
+    if (FOrder.size() != 3) return crEqual;
+    for (const char letter : FOrder) {
         TCompareResult r = crEqual;
         switch (letter) {
             case 'A': r = CompareTimes(a.Start, b.Start); break;
             case 'O': r = CompareTimes(a.Stop, b.Stop); break;
-            case 'C': r = CompareChannelPositions(a, b); break;
+            case 'C':
+                if (a.XMLChannel != b.XMLChannel) {
+                    const int pa = ChannelPosition(a.XMLChannel);
+                    const int pb = ChannelPosition(b.XMLChannel);
+                    r = pa < pb ? crLess : pa > pb ? crGreater : crEqual;
+                }
+                break;
             default: break;
         }
         if (r != crEqual) return r;
@@ -251,20 +240,13 @@ TProgram* TProgList::FindID(const std::string& id) {
     return Find(FKey, CompareProgramID) ? Current() : nullptr;
 }
 
+static TCompareResult CompareInOrder(const void* order, const TProgram& a, const TProgram& b) {
+    return static_cast<const TProgramOrder*>(order)->Compare(a, b);
+}
+
 void TProgList::SortPrograms(const std::string& order, bool reverse, const TChanList* channels) {
-    SortOrder = order;
-    SortChannels = channels;
-    TChannelPositions positions;
-    if (channels) {
-        int position = 0;
-        for (const TChannel& channel : *channels) positions.ByXMLID.emplace(channel.XML_ID, ++position);
-        positions.Fallback = channels->Count();
-    }
-    struct TActive {
-        explicit TActive(const TChannelPositions* p) { ActivePositions = p; }
-        ~TActive() { ActivePositions = nullptr; }
-    } active(&positions);
-    Sort(CompareProgramOrder, reverse);
+    FOrder = TProgramOrder(order, channels);
+    Sort(CompareInOrder, &FOrder, reverse);
 }
 
 // ---- TChanList

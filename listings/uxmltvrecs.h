@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "listings/linklists.h"
 #include "platform/systime.h"
@@ -194,15 +195,27 @@ TCompareResult CompareChannelID(const TChannel& key, const TChannel& item);     
 TCompareResult CompareChannelXMLID(const TChannel& key, const TChannel& item);   // byte-wise
 TCompareResult CompareSettingKey(const TSetting& key, const TSetting& item);     // byte-wise
 TCompareResult MatchChannelName(const std::string& name, const TChannel& item);  // crEqual or crLess only
-// The run's programme order: the letters of SortOrder (A start, O stop, C channel position in
-// SortChannels) in turn; crEqual for every pair unless SortOrder has exactly three characters.
-TCompareResult CompareProgramOrder(const TProgram& a, const TProgram& b);
 
 class TChanList;
 
-// Read by CompareProgramOrder; SortPrograms sets both just before it sorts.
-extern std::string SortOrder;
-extern const TChanList* SortChannels;  // not owned
+// The run's programme order: the letters of the order text (A start, O stop, C the position of the
+// programme's channel in the channel list) in turn; crEqual for every pair unless the text has
+// exactly three characters. A channel's position is that of the first channel with its XMLTV id,
+// counted from 1, or the last channel's when none has it (0 without a channel list). The positions
+// are taken when the order is made.
+class TProgramOrder {
+public:
+    TProgramOrder() = default;  // every pair equal
+    TProgramOrder(std::string order, const TChanList* channels);
+    TCompareResult Compare(const TProgram& a, const TProgram& b) const;
+
+private:
+    int ChannelPosition(const std::string& xmlChannel) const;
+
+    std::string FOrder;
+    std::unordered_map<std::string, int> FPositions;  // the first channel with each id
+    int FLastPosition = 0;
+};
 
 // ---- functions on records
 
@@ -227,7 +240,7 @@ public:
     // The programme whose ID matches case-insensitively, made current; none when there is none. Binary
     // search while the list is sorted by CompareProgramID, linear otherwise.
     TProgram* FindID(const std::string& id);
-    // Stores order and channels in SortOrder and SortChannels, then sorts with CompareProgramOrder.
+    // Sorts in the TProgramOrder of order and channels, which the list keeps as its order.
     void SortPrograms(const std::string& order, bool reverse, const TChanList* channels);
 
 private:
@@ -243,6 +256,7 @@ private:
     std::vector<TPending> FPending;
     bool FPendingInOrder = true;  // each waiting programme's ID above the one before
     TProgram FKey;  // search key, reused so that looking up an ID allocates nothing
+    TProgramOrder FOrder;  // of the last SortPrograms
 };
 
 class TChanList : public TLinkList<TChannel> {

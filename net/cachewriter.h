@@ -1,6 +1,10 @@
 // Writing pages into the download cache: each page replaces the old one whole or not at all, and
 // replacing a page costs the file system no new inode.
 //
+// Pages do not go through platform::SaveFile, the one way the settings, the channel files, the log
+// and the XMLTV file are replaced: it makes a new file for every write and flushes it to disk, and a
+// grab writes thousands of pages. Why neither suits pages:
+//
 // A page is written into a spare file kept in the program's temporary folder and then swapped
 // with the cache file in one rename; the spare then holds the old page's file, which the next
 // page overwrites. File systems without a journal keep a deleted inode out of use for minutes and

@@ -1,3 +1,5 @@
+// The text-mode console over ANSI sequences: cursor moves, runs of one character, and code page 437
+// bytes shown as Unicode. Platform layer: the lowest, it knows nothing of the rest of the program.
 #include "platform/console.h"
 
 #include <cerrno>

@@ -1,3 +1,6 @@
+// Files and folders on a POSIX system, shaped like the Windows services the host was written for:
+// either separator, wildcard listings, file times, whole-file reading, and SaveFile, the one way
+// files are replaced. Platform layer: the lowest, it knows nothing of the rest of the program.
 #include "platform/files.h"
 
 #include <algorithm>
@@ -229,10 +232,29 @@ static mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
+static int FailingFlushes = 0;
+static int FailingFlushError = 0;
+
+void FailFlushesForTest(int err, int count) {
+    FailingFlushError = err;
+    FailingFlushes = count;
+}
+
+// fsync, or the failure a test asked for.
+static int FlushToDisk(int fd) {
+    if (FailingFlushes > 0) {
+        --FailingFlushes;
+        errno = FailingFlushError;
+        return -1;
+    }
+    return ::fsync(fd);
+}
+
 SaveFile::~SaveFile() { Discard(); }
 
 bool SaveFile::Fail(const std::string& what, int err) {
     FError = Reason(what, err);
+    FErrorNumber = err;
     Discard();
     return false;
 }
@@ -240,6 +262,8 @@ bool SaveFile::Fail(const std::string& what, int err) {
 bool SaveFile::Open(std::string_view target) {
     Discard();
     FError.clear();
+    FErrorNumber = 0;
+    FFlushStarted = 0;
     FTarget = NativePath(target);
     if (FTarget.empty() || FTarget.back() == '/') return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
 
@@ -255,13 +279,21 @@ bool SaveFile::Open(std::string_view target) {
     if (targetExists && S_ISDIR(targetStat.st_mode)) return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
     FTarget = real;
 
-    std::string pattern = FTarget + ".tmpXXXXXX";
-    const int fd = ::mkstemp(pattern.data());
+    // Made anew, never opened where it is: a file of that name may be another writer's, or a link.
+    std::string temp = FTarget + ".tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        // A folder there is somebody's data, and a sign that something is amiss: no way round it.
+        if (struct stat st; ::lstat(temp.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return Fail("Cannot create a temporary file for \"" + FTarget + "\"", EISDIR);
+        temp += "XXXXXX";
+        fd = ::mkstemp(temp.data());
+    }
     if (fd < 0) return Fail("Cannot create a temporary file for \"" + FTarget + "\"", errno);
     FFd = fd;
-    FTempName = pattern;
+    FTempName = temp;
     const mode_t mode = targetExists ? (targetStat.st_mode & 07777) : NewFileMode();
-    ::fchmod(FFd, mode);  // mkstemp makes the file private; give it the mode the target has or would get
+    ::fchmod(FFd, mode);  // made private; give it the mode the target has or would get
     return true;
 }
 
@@ -283,10 +315,13 @@ bool SaveFile::Write(std::string_view data) {
 
 bool SaveFile::Commit() {
     if (FFd < 0) {
-        if (FError.empty()) FError = "No file is open for writing";
+        if (FError.empty()) {
+            FError = "No file is open for writing";
+            FErrorNumber = EBADF;
+        }
         return false;
     }
-    if (::fsync(FFd) != 0) return Fail("Cannot write \"" + FTarget + "\"", errno);
+    if (FlushToDisk(FFd) != 0) return Fail("Cannot write \"" + FTarget + "\"", errno);
     const int fd = FFd;
     FFd = -1;
     if (::close(fd) != 0) {
@@ -311,6 +346,14 @@ bool SaveFile::Commit() {
         ::close(dirFd);
     }
     return true;
+}
+
+void SaveFile::StartFlush() {
+    if (FFd < 0) return;
+    const off_t end = ::lseek(FFd, 0, SEEK_CUR);
+    if (end <= FFlushStarted) return;
+    ::sync_file_range(FFd, FFlushStarted, end - FFlushStarted, SYNC_FILE_RANGE_WRITE);  // a hint: no result
+    FFlushStarted = end;
 }
 
 void SaveFile::Discard() {

@@ -48,10 +48,13 @@ bool SetFileModifiedMs(std::string_view path, int64_t unixMs);
 // Reads a whole file; false (and `error` set to the reason) when it cannot be read.
 bool ReadWholeFile(std::string_view path, std::string& content, std::string* error = nullptr);
 
-// A file that users rely on, written as a whole or not at all: the bytes go to a temporary file
-// beside the target, and Commit flushes them to disk and renames the file over the target. Until
-// Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit removes its
-// temporary file. After a failure every later call fails and Error tells why.
+// The one way a file that users rely on is replaced (the settings, the channel files, the log, the
+// XMLTV output): whole or not at all, and durably. The bytes go to a new temporary file beside the
+// target, "<target>.tmp" (or, when a file holds that name already, another writer's or one a crash
+// left, a unique "<target>.tmpXXXXXX"; a folder there is an error); Commit flushes them to disk,
+// renames the file over the target and flushes the folder, so that after a power cut the target
+// holds the old bytes or all the new ones. Until Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit
+// removes its temporary file. After a failure every later call fails and Error tells why.
 class SaveFile {
 public:
     SaveFile() = default;
@@ -64,9 +67,16 @@ public:
     bool Write(std::string_view data);
     bool Commit();
     void Discard();                      // drops the temporary file, keeps the target
+    // Has the system start writing what was written so far to disk, without waiting for it, so that
+    // a long file is on its way while the rest is made and Commit has little left to wait for.
+    void StartFlush();
 
     bool IsOpen() const { return FFd >= 0; }
+    // The temporary file, for a stream that buffers and writes through it itself; it stays this
+    // object's to close.
+    int Handle() const { return FFd; }
     const std::string& Error() const { return FError; }
+    int ErrorNumber() const { return FErrorNumber; }  // the system's number of the failure, 0 while none
     const std::string& Target() const { return FTarget; }
 
 private:
@@ -76,7 +86,13 @@ private:
     std::string FTarget;
     std::string FTempName;
     std::string FError;
+    int FErrorNumber = 0;
+    int64_t FFlushStarted = 0;  // the bytes StartFlush has sent on their way
 };
+
+// For tests: the next `count` flushes to disk in SaveFile::Commit fail with the system error `err`,
+// as on a failing disk; the old target must survive them.
+void FailFlushesForTest(int err, int count = 1);
 
 // SaveFile in one call.
 bool WriteFileSafely(std::string_view path, std::string_view content, std::string* error = nullptr);

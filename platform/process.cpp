@@ -1,3 +1,5 @@
+// The program's scheduling priority, the priority levels of the settings mapped onto nice values.
+// Platform layer: the lowest, it knows nothing of the rest of the program.
 #include "platform/process.h"
 
 #include <sys/resource.h>

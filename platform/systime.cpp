@@ -1,3 +1,5 @@
+// The clocks as SYSTEMTIME records, millisecond ticks and sleeping, over the C++ clocks. Platform
+// layer: the lowest, it knows nothing of the rest of the program.
 #include "platform/systime.h"
 
 #include <chrono>

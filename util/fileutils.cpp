@@ -1,3 +1,5 @@
+// The recursive file search behind script discovery, temporary files and cache cleaning, and the
+// separator conversion before folders are made. Support utilities layer, above platform.
 #include "util/fileutils.h"
 
 #include <algorithm>

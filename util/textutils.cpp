@@ -1,3 +1,5 @@
+// Size and duration texts for the progress lines, and the 1-based search and copy of the text
+// parsers. Support utilities layer, above platform.
 #include "util/textutils.h"
 
 #include <climits>

@@ -185,3 +185,25 @@ TEST_F(BufferedFSTest, FullDiskIsNeverSilent) {
         EXPECT_THROW(fs.Seek(0, soBeginning), EWriteError);
     }
 }
+
+// A replacing stream leaves the old file alone until Close, also past the points at which it has
+// the disk start on what it wrote; without Close the old file stays.
+TEST_F(BufferedFSTest, ReplaceModePutsTheFileInPlaceOnlyAtClose) {
+    const std::string path = Path("replaced");
+    Path("replaced.tmp");  // removed at the end should a test fail half-way
+    const std::string expected = Pattern(10 << 20, 7);  // past a few write-back steps
+    for (const bool close : {false, true}) {
+        {
+            std::ofstream(path) << "old";
+        }
+        {
+            TBufferedFS fs(path, fmReplace);
+            for (std::size_t at = 0; at < expected.size(); at += 100000)
+                fs.Write(std::string_view(expected).substr(at, 100000));
+            EXPECT_EQ(ReadFile(path), "old");
+            if (close) fs.Close();
+        }
+        EXPECT_TRUE(ReadFile(path) == (close ? expected : "old")) << close;
+        EXPECT_EQ(DiskSize(path + ".tmp"), -1) << close;
+    }
+}

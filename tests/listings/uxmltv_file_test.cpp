@@ -1,12 +1,14 @@
 // The XMLTV writer's output file: put in place only once complete.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 
 #include "listings/ubufferedfs.h"
 #include "listings/uxmltv.h"
+#include "platform/files.h"
 #include "tests/listings/uxmltv_test_util.h"
 
 using namespace xmltv_test;
@@ -58,6 +60,24 @@ TEST(XMLTVFile, FailedRunKeepsThePreviousFile) {
         WriteMany(w);
         throw std::runtime_error("script failed");
     } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(ReadFile(path.str()), "old listings");
+    EXPECT_FALSE(std::filesystem::exists(path.str() + ".tmp"));
+}
+
+// The document is flushed to disk before it replaces the old file, by the routine that replaces the
+// settings file too: when that flush fails, the old listings stay.
+TEST(XMLTVFile, FailedFlushToDiskKeepsThePreviousFile) {
+    TTempPath path;
+    WriteFile(path.str(), "old listings");
+    platform::FailFlushesForTest(EIO);
+    TXMLTV w(path.str(), TestZone(), 3);
+    WriteMany(w);
+    try {
+        w.Close();
+        ADD_FAILURE() << "no error";
+    } catch (const EWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot write file \"" + path.str() + "\". Input/output error");
     }
     EXPECT_EQ(ReadFile(path.str()), "old listings");
     EXPECT_FALSE(std::filesystem::exists(path.str() + ".tmp"));

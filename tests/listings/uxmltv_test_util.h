@@ -11,7 +11,9 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -156,6 +158,26 @@ inline std::string Head(const std::string& charSetName) {
     return "<?xml version=\"1.0\" encoding=\"" + charSetName +
            "\"?>\n<tv date=\"20240601\" generator-info-name=\"Tavrin V. 3.12.00W\" "
            "generator-info-url=\"http://tavrin.example/\">";
+}
+
+// Random texts, weighted towards the bytes that matter to escaping and to UTF-8.
+inline std::string RandomText(std::mt19937& rng) {
+    static const std::string interesting =
+        "&;#x0123456789aAmpltgquosAPO<>\"'`\t\n\r\x01\x1F\x7F"
+        "\x80\x81\x8D\x93\x94\xB4\xBF\xBE\xA0\xC0\xC1\xC2\xC3\xE0\xE2\xED\xEF\xF0\xF4\xF8\xFF";
+    static const char* const tokens[] = {"&amp;", "&#65;", "&#x1;", "&nbsp;", "&;", "&#8364;", "\xEF\xBF\xBE",
+                                         "\xED\xA0\x80", "\xED\xB8\x80", "\xC2\x93", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+    std::uniform_int_distribution<int> length(0, 24), pick(0, 3), any(0, 255);
+    std::uniform_int_distribution<std::size_t> which(0, interesting.size() - 1);
+    std::string s;
+    for (int n = length(rng); n > 0; --n) {
+        switch (pick(rng)) {
+        case 0: s += char(any(rng)); break;
+        case 1: s += tokens[which(rng) % std::size(tokens)]; break;
+        default: s += interesting[which(rng)]; break;
+        }
+    }
+    return s;
 }
 
 // ---- files and the format's own checking tools

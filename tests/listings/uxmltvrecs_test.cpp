@@ -353,19 +353,17 @@ TEST(ProgList, SortProgramsByOrderLetters) {
         }
         list.SortPrograms(c.order, c.reverse, &channels);
         EXPECT_EQ(Tags<TProgram>(list, ProgTag), c.order_out) << c.name;
-        EXPECT_EQ(SortOrder, c.order) << c.name;
-        EXPECT_EQ(SortChannels, &channels) << c.name;
         EXPECT_EQ(CurrentTag(list), c.order_out.substr(0, 2)) << c.name;
     }
-    // the comparison outside a sort walks the channel list and agrees with the sort
-    SortOrder = "CAO";
+    // the order on its own agrees with the sort
+    const TProgramOrder order("CAO", &channels);
     TProgram a, b;
     a.XMLChannel = "three";
     b.XMLChannel = "two";
-    EXPECT_EQ(CompareProgramOrder(a, b), crGreater);
+    EXPECT_EQ(order.Compare(a, b), crGreater);
     b.XMLChannel = "unknown";
-    EXPECT_EQ(CompareProgramOrder(a, b), crEqual);  // both the last position, same times
-    SortChannels = nullptr;
+    EXPECT_EQ(order.Compare(a, b), crEqual);  // both the last position, same times
+    EXPECT_EQ(TProgramOrder("CAO", nullptr).Compare(a, b), crEqual);  // no channels: all at 0
 }
 
 std::unique_ptr<TChannel> Chan(const std::string& id, std::vector<std::string> names = {}) {

@@ -194,6 +194,33 @@ TEST_F(FilesTest, FailuresAreReported) {
     EXPECT_EQ(content, "");
 }
 
+// The temporary file's name may be taken, and the flush to disk may fail: the old file survives.
+TEST_F(FilesTest, SaveFileAroundItsTemporaryFile) {
+    enum class Blocker { None, File, Folder };
+    struct Case { const char* name; Blocker blocker; int flushError; std::string error; };
+    const Case cases[] = {
+        {"another writer's file", Blocker::File, 0, ""},
+        {"a folder", Blocker::Folder, 0, "Cannot create a temporary file for \"" + root + "t\": Is a directory"},
+        {"failing flush", Blocker::None, EIO, "Cannot write \"" + root + "t\": Input/output error"},
+    };
+    for (const auto& c : cases) {
+        Put("t", "before");
+        if (c.blocker == Blocker::File) Put("t.tmp", "theirs");
+        if (c.blocker == Blocker::Folder) fs::create_directory(root + "t.tmp");
+        if (c.flushError) FailFlushesForTest(c.flushError);
+        std::string error;
+        EXPECT_EQ(WriteFileSafely(root + "t", "after", &error), c.error.empty()) << c.name;
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(Get("t"), c.error.empty() ? "after" : "before") << c.name;
+        // nothing of ours left beside it, and nothing of theirs touched
+        EXPECT_EQ(Listing(), c.blocker == Blocker::None ? "t " : "t t.tmp ") << c.name;
+        if (c.blocker == Blocker::File) {
+            EXPECT_EQ(Get("t.tmp"), "theirs");
+        }
+        fs::remove_all(root + "t.tmp");
+    }
+}
+
 TEST_F(FilesTest, CurrentAndProgramFolders) {
     const std::string before = CurrentDir();
     ASSERT_TRUE(SetCurrentDir(root));
