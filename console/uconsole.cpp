@@ -218,14 +218,7 @@ void TConsoleGrabber::ShowDownloadStats(const std::string& speed, const std::str
     if (!downloaded.empty()) FDownloadedText = PadCut(downloaded, kDownloadedWidth, kDownloadedWidth);
 }
 
-std::string TConsoleGrabber::GetLogText() const {
-    std::string text;
-    for (const std::string& line : FLog) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
+std::string TConsoleGrabber::GetLogText() const { return JoinLogLines(FLog); }
 
 void TConsoleGrabber::DrawFrame() {
     FConsole.SetCursorPosition(0, 0);

@@ -458,6 +458,15 @@ void TLuaGrabbers::DoDownloadStats(const std::string& speed, const std::string& 
 
 std::string TLuaGrabbers::GetLogText() { return OnGetLog ? OnGetLog() : std::string(); }
 
+std::string JoinLogLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
 // ---- panic ------------------------------------------------------------------------------------
 
 int TLuaGrabbers::Panic(lua_State*) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/inifile.h"
 #include "listings/linklists.h"
@@ -46,6 +47,9 @@ using TDownloadStatsEvent =
 using TStatusEvent = std::function<void(int32_t line, const std::string& text)>;
 using TProgressEvent = std::function<void(int32_t bar, int32_t value, int32_t mode)>;
 using TGetLogEvent = std::function<std::string()>;
+
+// The log text a front end gives OnGetLog from the lines it kept: each line ended by CR LF.
+std::string JoinLogLines(const std::vector<std::string>& lines);
 
 struct TLuaStateCloser {
     void operator()(lua_State* L) const { lua_close(L); }

@@ -70,7 +70,7 @@ public:
     // During transfers: empty speed and remaining texts, and "<size>B Downloaded".
     std::function<void(const std::string& speed, const std::string& remaining, const std::string& downloaded)>
         OnDownloadStats;
-    // Called about every 100 ms while a request waits on the network, so that a window stays alive.
+    // Called at least every 100 ms while a request runs, so that a window stays alive.
     std::function<void()> OnIdle;
 
     void Log(const std::string& text, bool debugOnly) const {

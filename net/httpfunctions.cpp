@@ -102,11 +102,22 @@ std::optional<std::string> CachePathIn(const std::string& folder, const std::str
 }
 
 THTTPFunctions::THTTPFunctions(THTTPClient& client, std::string baseDir, double startDateTime)
-    : Sleep(platform::SleepMs),
+    : Sleep([this](uint32_t ms) { WaitKeepingAlive(ms); }),
       FClient(client),
       FBaseDir(std::move(baseDir)),
       FStartDateTime(startDateTime),
       FCacheWriter(FBaseDir + "temp/") {}
+
+void THTTPFunctions::WaitKeepingAlive(uint32_t ms) const {
+    // A retry delay of seconds must not freeze a window: wait in slices, giving it a turn after each.
+    constexpr uint32_t kSliceMs = 100;
+    while (ms > 0) {
+        const uint32_t slice = std::min(ms, kSliceMs);
+        platform::SleepMs(slice);
+        ms -= slice;
+        if (FClient.OnIdle) FClient.OnIdle();
+    }
+}
 
 std::string THTTPFunctions::CacheFolder(const std::optional<std::string>& scriptID) const {
     return FBaseDir + "cache/" + scriptID.value_or("none") + "/";

@@ -49,6 +49,8 @@ public:
 
     // The waits between attempts; tests replace it.
     std::function<void(uint32_t ms)> Sleep;
+    // The default wait: sleeps in slices of at most 100 ms and calls the client's OnIdle after each.
+    void WaitKeepingAlive(uint32_t ms) const;
 
 private:
     TPageResult Fetch(const TPageRequest& request, const std::string* postVars);

@@ -7,6 +7,7 @@ packages=(
   liblua5.1-0-dev libcurl4-openssl-dev qt6-base-dev
   libgtest-dev libbenchmark-dev
   xmltv-util libxml2-utils python3 python3-aiosmtpd tmux
+  xvfb xdotool imagemagick time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -374,4 +374,11 @@ TEST_F(HTTPFunctionsTest, TakesEachCallsCredentials) {
     EXPECT_EQ(Client.Settings.WebUsername, "");
 }
 
+TEST_F(HTTPFunctionsTest, WaitsBetweenAttemptsInSlicesThatKeepTheCallerAlive) {
+    int idles = 0;
+    Client.OnIdle = [&] { ++idles; };
+    Functions.WaitKeepingAlive(250);   // 100 + 100 + 50 ms
+    EXPECT_EQ(idles, 3);
+}
+
 }  // namespace

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Photographs Tavrin's real windows under Xvfb: the main window during a demo grab, each page of
+# the settings dialog, opened through the menu accelerators, and the message box of an unattended
+# run that cannot start. Usage:
+#   tests/desktop/screenshots.sh [program folder] [output folder]
+# (defaults: build/program and build/screenshots). Exits 77, which CTest counts as skipped, when
+# Xvfb, xdotool or ImageMagick's import is missing.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+program="$(realpath "${1:-$here/../../build/program}")"
+out="$(realpath -m "${2:-$here/../../build/screenshots}")"
+timeout_s=30
+
+for tool in Xvfb xdotool import; do
+  command -v "$tool" > /dev/null || { echo "screenshots: $tool is not installed; skipped"; exit 77; }
+done
+[ -x "$program/Tavrin" ] || { echo "screenshots: no Tavrin in $program" >&2; exit 1; }
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/tavrin-shots-XXXXXX")"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2> /dev/null || true; done
+  wait 2> /dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Polls a command until it succeeds or the time is up.
+wait_for() {
+  local what="$1"; shift
+  local deadline=$((SECONDS + timeout_s))
+  until "$@" > /dev/null 2>&1; do
+    if [ $SECONDS -ge $deadline ]; then echo "screenshots: timed out waiting for $what" >&2; exit 1; fi
+    sleep 0.1
+  done
+}
+
+# A display of our own: Xvfb picks a free number and writes it to the pipe once it is ready.
+exec 3> "$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+wait_for "Xvfb" test -s "$work/display"
+export DISPLAY=":$(head -n1 "$work/display")"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+wait_for "the display" xdotool getdisplaygeometry
+
+# A scratch copy of the program folder; the demo run must not change the build's own.
+cp -r "$program" "$work/program"
+cd "$work/program"
+mkdir -p "$out"
+rm -f "$out"/*.png
+
+window_of() {   # the id of the visible window with this exact title
+  xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | head -n1
+}
+wait_window() {
+  wait_for "window \"$1\"" bash -c "xdotool search --onlyvisible --name '^$1\$' | grep -q ."
+  window_of "$1"
+}
+shoot() {   # window id, file name
+  xdotool windowraise "$1" 2> /dev/null || true
+  import -window "$1" "$out/$2"
+  echo "screenshots: $out/$2"
+}
+focus() {
+  xdotool windowfocus --sync "$1" 2> /dev/null || xdotool windowfocus "$1"
+}
+
+# 1. The main window in the middle of a demo grab: a post processor of the scratch copy signals
+#    that the grabbers are done and then keeps the run going for a while.
+mkdir -p scripts/shots
+cat > scripts/shots/pause.lua <<'LUA'
+PostProcs.shotpause = { Name = "Screenshot pause", Passes = { Pass1 = { Type = 5, Start = function(h)
+  Tvrn.SetStatus(1, "Pass 1 of Processor Screenshot pause")
+  local f = io.open("paused", "w"); f:write("1"); f:close()
+  Tvrn.Sleep(6000)
+  return 0
+end } } }
+LUA
+sed -i 's/^\[Processors\]$/[Processors]\nshotpause=1/' demo/tavrin.ini
+./Tavrin /Cdemo /Grab > "$work/grab.log" 2>&1 &
+grab_pid=$!
+pids+=($grab_pid)
+main="$(wait_window "Tavrin 3.12.00W")"
+wait_for "the grab to reach its pause" test -e paused
+sleep 0.3   # the window repaints at its next turn
+shoot "$main" main-grabbing.png
+wait_for "the grab to end" bash -c "! kill -0 $grab_pid"
+wait "$grab_pid" || { echo "screenshots: the grab failed" >&2; cat "$work/grab.log" >&2; exit 1; }
+rm -f paused scripts/shots/pause.lua
+
+# 2. The settings dialog, opened with Alt+T, S; its pages one after another.
+./Tavrin /Cdemo > "$work/settings.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+main="$(wait_window "Tavrin 3.12.00W")"
+shoot "$main" main-idle.png
+focus "$main"
+xdotool key --clearmodifiers alt+t
+sleep 0.2
+xdotool key s
+settings="$(wait_window "Settings")"
+focus "$settings"
+sleep 0.2
+shoot "$settings" settings-1-xml.png
+# The dialog opens with the focus on the outer tab bar; Tab leads to the inner one. Arrow keys turn
+# the pages of the tab bar that has the focus.
+key() { xdotool key "$@"; sleep 0.2; }
+key Tab; key Right; shoot "$settings" settings-2-logging.png
+key Right; shoot "$settings" settings-3-connection.png
+key shift+Tab; key Right; key Tab; key Down; shoot "$settings" settings-4-grabbers.png   # the second grabber, with its details
+key shift+Tab; key Right; shoot "$settings" settings-5-postprocessors.png
+
+# Leave: Escape closes the dialog, Alt+F, E the program.
+key Escape
+wait_for "the settings dialog to close" bash -c "! xdotool search --onlyvisible --name '^Settings\$' | grep -q ."
+focus "$main"
+xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
+wait_for "Tavrin to end" bash -c "! kill -0 $app_pid"
+wait "$app_pid" || { echo "screenshots: Tavrin failed" >&2; cat "$work/settings.log" >&2; exit 1; }
+
+# 3. A message of the unattended run, which shows no window of its own: the settings file cannot be
+#    read, so the engine never starts; with a display the message comes as a box, and OK ends the
+#    program with status 1.
+mkdir -p broken/tavrin.ini
+status=0
+./Tavrin /Grab /Silent /Cbroken > "$work/message.log" 2>&1 &
+msg_pid=$!
+pids+=($msg_pid)
+box="$(wait_window "Message.*")"
+sleep 0.2
+shoot "$box" unattended-message.png
+focus "$box"
+xdotool key Return
+wait_for "the unattended run to end" bash -c "! kill -0 $msg_pid"
+wait "$msg_pid" || status=$?
+[ "$status" -eq 1 ] || { echo "screenshots: the unattended run ended with $status" >&2; cat "$work/message.log" >&2; exit 1; }
+
+count=$(ls "$out"/*.png | wc -l)
+[ "$count" -eq 8 ] || { echo "screenshots: expected 8 pictures, got $count" >&2; exit 1; }
+echo "screenshots: $count pictures in $out"
