@@ -10,8 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMouseEvent>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -21,9 +19,9 @@
 #include <string>
 
 #include "desktop/askuser.h"
+#include "desktop/sharedcontrols.h"
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
-#include "util/runutils.h"
 #include "util/shwmsg.h"
 
 namespace {
@@ -36,44 +34,6 @@ const char* const kTimeZones[] = {
 };
 
 constexpr int kRecordRole = Qt::UserRole;   // a row's script record, borrowed from the engine
-
-// A web address shown as a link: blue, underlined, a hand cursor; a click opens it.
-class TURLLabel : public QLabel {
-public:
-    explicit TURLLabel(QWidget* parent) : QLabel(parent) {
-        setTextFormat(Qt::PlainText);
-        setCursor(Qt::PointingHandCursor);
-        QFont f = font();
-        f.setUnderline(true);
-        setFont(f);
-        QPalette p = palette();
-        p.setColor(QPalette::WindowText, Qt::blue);
-        setPalette(p);
-    }
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        QLabel::mouseReleaseEvent(event);
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && !text().isEmpty())
-            RunProgram(text().toStdString());
-    }
-};
-
-// Passwords show as "*".
-class TStarStyle : public QProxyStyle {
-public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* data) const override {
-        if (hint == SH_LineEdit_PasswordCharacter) return '*';
-        return QProxyStyle::styleHint(hint, option, widget, data);
-    }
-};
-
-template <class W>
-W* Named(W* widget, const char* name) {
-    widget->setObjectName(QLatin1String(name));
-    return widget;
-}
 
 QLabel* Caption(const char* text, QWidget* parent) { return new QLabel(QLatin1String(text), parent); }
 
@@ -246,10 +206,7 @@ void TFSettings::BuildConnectionPage(QWidget* page) {
     EPort = Named(new QLineEdit(group), "EPort");
     EUsername = Named(new QLineEdit(group), "EUsername");
     EPassword = Named(new QLineEdit(group), "EPassword");
-    EPassword->setEchoMode(QLineEdit::Password);
-    auto* stars = new TStarStyle;
-    stars->setParent(EPassword);
-    EPassword->setStyle(stars);
+    ShowStars(EPassword);
 
     auto* form = new QFormLayout;
     form->addRow(Caption("Max. Retries:", page), ERetries);

@@ -1,0 +1,59 @@
+#include "desktop/sharedcontrols.h"
+
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProxyStyle>
+
+#include "util/runutils.h"
+
+namespace {
+
+class TStarStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* data) const override {
+        if (hint == SH_LineEdit_PasswordCharacter) return '*';
+        return QProxyStyle::styleHint(hint, option, widget, data);
+    }
+};
+
+}  // namespace
+
+TURLLabel::TURLLabel(QWidget* parent, const QString& text, const QString& target)
+    : QLabel(text, parent), FTarget(target) {
+    setTextFormat(Qt::PlainText);
+    setCursor(Qt::PointingHandCursor);
+    QFont f = font();
+    f.setUnderline(true);
+    setFont(f);
+    QPalette p = palette();
+    p.setColor(QPalette::WindowText, Qt::blue);
+    setPalette(p);
+}
+
+void TURLLabel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    const QString target = Target();
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && !target.isEmpty())
+        RunProgram(target.toStdString());
+}
+
+void ShowStars(QLineEdit* field) {
+    field->setEchoMode(QLineEdit::Password);
+    auto* stars = new TStarStyle;
+    stars->setParent(field);
+    field->setStyle(stars);
+}
+
+void TRowPlacer::Row(int top, int height, std::initializer_list<TCell> cells) {
+    int bottom = top + height;
+    for (const TCell& c : cells) {
+        const QSize hint = c.Widget->sizeHint();
+        const int w = std::max(c.Width, hint.width());
+        const int needed = c.Widget->hasHeightForWidth() ? c.Widget->heightForWidth(w) : hint.height();
+        const int h = std::max(c.Height, needed);
+        c.Widget->setGeometry(c.Left, c.Top + FShift, w, h);
+        bottom = std::max(bottom, c.Top + h);
+    }
+    FShift += bottom - (top + height);
+}
