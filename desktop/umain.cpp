@@ -17,7 +17,12 @@
 #include <exception>
 
 #include "desktop/askuser.h"
+#include "desktop/uabout.h"
+#include "desktop/ugrabsettings.h"
+#include "desktop/uselchans.h"
 #include "desktop/usettings.h"
+#include "desktop/update.h"
+#include "desktop/uvarview.h"
 #include "engine/uluagrabbers.h"
 #include "util/runutils.h"
 #include "util/shwmsg.h"
@@ -139,13 +144,6 @@ void TFMain::BuildMenu() {
         connect(action, &QAction::triggered, this, Guarded([this, handler] { (this->*handler)(); }));
         return action;
     };
-    // Items whose windows the program does not have yet: shown, and never enabled.
-    const auto absent = [](QMenu* menu, const char* caption, const char* name) {
-        QAction* action = menu->addAction(QLatin1String(caption));
-        action->setObjectName(QLatin1String(name));
-        action->setEnabled(false);
-        return action;
-    };
 
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("File1"));
@@ -154,11 +152,11 @@ void TFMain::BuildMenu() {
     Tools1 = menuBar()->addMenu(QStringLiteral("&Tools"));
     Tools1->setObjectName(QStringLiteral("Tools1"));
     item(Tools1, "&Settings", "Settings1", &TFMain::Settings1Click);
-    absent(Tools1, "&Check For Updates", "CheckForUpdates1");
+    item(Tools1, "&Check For Updates", "CheckForUpdates1", &TFMain::CheckForUpdates1Click);
     QMenu* developer = Tools1->addMenu(QStringLiteral("&Developer"));
     developer->setObjectName(QStringLiteral("Developer1"));
     item(developer, "&Restart Lua", "RestartLua1", &TFMain::RestartLua1Click);
-    absent(developer, "&View Lua Variables", "ViewLuaVariables1");
+    item(developer, "&View Lua Variables", "ViewLuaVariables1", &TFMain::ViewLuaVariables1Click);
     DebugMode1 = item(developer, "&Debug Mode", "DebugMode1", &TFMain::DebugMode1Click);
     DebugMode1->setCheckable(true);
     item(developer, "&Clear Log", "ClearLog1", &TFMain::ClearLog1Click);
@@ -168,7 +166,7 @@ void TFMain::BuildMenu() {
     item(help, "&FAQ", "FAQ1", &TFMain::FAQ1Click);
     item(help, "&User Help", "UserHelp1", &TFMain::UserHelp1Click);
     item(help, "&Developer Help", "DeveloperHelp1", &TFMain::DeveloperHelp1Click);
-    absent(help, "&About", "About1");
+    item(help, "&About", "About1", &TFMain::About1Click);
 }
 
 // The places are those of a 425 × 491 client area drawn with a font 13 pixels high. A taller font
@@ -308,6 +306,7 @@ void TFMain::BGrabClick() {
 }
 
 void TFMain::RunGrab() {
+    CloseViewer();   // the run changes the Lua state
     FRunOnStack = true;
     SetRunning(true);
     FGrabbing = true;
@@ -345,6 +344,7 @@ void TFMain::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    CloseViewer();
     FClosed = true;
 }
 
@@ -352,10 +352,47 @@ void TFMain::closeEvent(QCloseEvent* event) {
 
 void TFMain::Exit1Click() { close(); }
 
+void TFMain::CreateDialogs() {
+    if (!FSettings) FSettings = new TFSettings(this);
+    if (!FChanSel) FChanSel = new TFChanSel(this);
+    if (!FGrabSettings) FGrabSettings = new TFGrabSettings(this);
+    FSettings->OnChannels = [this](TLuaGrabber& grabber) { FChanSel->SelectChannels(grabber); };
+    FSettings->OnScriptSettings = [this](TLuaBase& script) {
+        try {
+            FGrabSettings->EditSettings(script);
+        } catch (const std::exception& e) {   // a setting's default that cannot be shown
+            ShowMessage(e.what());
+        }
+    };
+}
+
 void TFMain::Settings1Click() {
     if (!FEngine) return;
-    if (!FSettings) FSettings = new TFSettings(this);
+    CreateDialogs();
     FSettings->ShowModal();
+}
+
+void TFMain::CheckForUpdates1Click() {
+    if (!FEngine) return;
+    FEngine->ApplyConnectionSettings();   // the proxy and time-outs of the settings
+    RunUpdateCheck("TAVRIN", FEngine->HTTPClient.get(), kTavrinVersion, this);
+}
+
+void TFMain::ViewLuaVariables1Click() {
+    if (!FEngine) return;
+    if (!FViewVars) FViewVars = new TFViewVars(this);
+    FViewVars->ShowState(FEngine->LuaState());
+}
+
+void TFMain::CloseViewer() {
+    if (!FViewVars) return;
+    FViewVars->close();
+    FViewVars->Forget();
+}
+
+void TFMain::About1Click() {
+    if (!FAbout) FAbout = new TFAbout(this);
+    FAbout->ShowModal();
 }
 
 void TFMain::RestartLua1Click() {
@@ -372,6 +409,7 @@ void TFMain::RestartLua1Click() {
             Self->BGrab->setEnabled(!Self->FCloseAfterGrab);
         }
     } reenable{this};
+    CloseViewer();   // it must not read the state that is freed now
     FreeEngine();
     CreateEngine();
 }
@@ -405,7 +443,7 @@ int RunWindows(int argc, char** argv, const TStartOptions& options) {
     InstallMessageBox();
     try {
         TFMain main(options);
-        main.SetSettingsDialog(new TFSettings(&main));
+        main.CreateDialogs();
         main.show();
         QApplication::exec();
         if (!main.FreeEngine()) return 1;

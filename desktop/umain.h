@@ -20,7 +20,11 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class TFAbout;
+class TFChanSel;
+class TFGrabSettings;
 class TFSettings;
+class TFViewVars;
 class TLuaGrabbers;
 
 // "Tavrin 3.12.00W": the main window's caption and the application's display name.
@@ -43,8 +47,14 @@ public:
     bool Closed() const { return FClosed; }
     // The result of the last run that returned normally; 0 before any.
     int ExitCode() const { return FExitCode; }
-    // The settings dialog the "Settings" item shows; created on first use when none was given.
-    void SetSettingsDialog(TFSettings* dialog) { FSettings = dialog; }
+    // The dialogs of the interactive start: settings, channel selection and script settings, wired
+    // to each other. Created on first use when not before.
+    void CreateDialogs();
+    TFSettings* SettingsDialog() const { return FSettings; }
+    TFChanSel* ChannelDialog() const { return FChanSel; }
+    TFGrabSettings* ScriptSettingsDialog() const { return FGrabSettings; }
+    TFViewVars* VariableViewer() const { return FViewVars; }   // created on first use
+    TFAbout* AboutBox() const { return FAbout; }               // the same
 
     // The engine's callbacks.
     void AddLogLine(const std::string& text);
@@ -60,12 +70,15 @@ public:
     void Timer2Timer();
     void Exit1Click();
     void Settings1Click();
+    void CheckForUpdates1Click();
     void RestartLua1Click();
+    void ViewLuaVariables1Click();
     void DebugMode1Click();
     void ClearLog1Click();
     void FAQ1Click();
     void UserHelp1Click();
     void DeveloperHelp1Click();
+    void About1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;   // FormCloseQuery, then FormClose
@@ -88,10 +101,16 @@ private:
     void SetRunning(bool running);
     void OpenHelp(const char* page);
     void ProcessMessages();
+    void CloseViewer();
 
     TStartOptions FOptions;
     std::unique_ptr<TLuaGrabbers> FEngine;
-    TFSettings* FSettings = nullptr;   // a child of this window
+    // Children of this window.
+    TFSettings* FSettings = nullptr;
+    TFChanSel* FChanSel = nullptr;
+    TFGrabSettings* FGrabSettings = nullptr;
+    TFViewVars* FViewVars = nullptr;
+    TFAbout* FAbout = nullptr;
     bool FGrabbing = false;
     bool FCloseAfterGrab = false;
     bool FClosed = false;
@@ -117,5 +136,5 @@ private:
 };
 
 // The interactive start (also /Grab alone, or /Silent alone): the application, the main window
-// and the settings dialog, until the window closes. Returns the process exit status.
+// and its dialogs, until the window closes. Returns the process exit status.
 int RunWindows(int argc, char** argv, const TStartOptions& options);
