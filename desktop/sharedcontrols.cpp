@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QProxyStyle>
+#include <QPushButton>
 
 #include "util/runutils.h"
 
@@ -45,11 +46,16 @@ void ShowStars(QLineEdit* field) {
     field->setStyle(stars);
 }
 
+int ButtonWidth(const QPushButton* button, int minimum) {
+    return std::max(minimum, button->fontMetrics().horizontalAdvance(button->text()) + 16);
+}
+
 void TRowPlacer::Row(int top, int height, std::initializer_list<TCell> cells) {
     int bottom = top + height;
     for (const TCell& c : cells) {
         const QSize hint = c.Widget->sizeHint();
-        const int w = std::max(c.Width, hint.width());
+        const auto* button = qobject_cast<const QPushButton*>(c.Widget);
+        const int w = button && c.Width ? ButtonWidth(button, c.Width) : std::max(c.Width, hint.width());
         const int needed = c.Widget->hasHeightForWidth() ? c.Widget->heightForWidth(w) : hint.height();
         const int h = std::max(c.Height, needed);
         c.Widget->setGeometry(c.Left, c.Top + FShift, w, h);

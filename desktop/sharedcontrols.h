@@ -6,6 +6,7 @@
 #include <QString>
 
 class QLineEdit;
+class QPushButton;
 
 // A link: blue, underlined, a hand cursor; a left click opens its target with RunProgram. The
 // target is the label's own text unless one is set.
@@ -26,6 +27,10 @@ private:
 
 // The field hides what is typed, one "*" per character.
 void ShowStars(QLineEdit* field);
+
+// The width a push button needs for its caption, at least `minimum` (the platform's own size hint
+// asks for more than a short caption needs).
+int ButtonWidth(const QPushButton* button, int minimum);
 
 template <class W>
 W* Named(W* widget, const char* name) {

@@ -41,7 +41,7 @@ TFAbout::TFAbout(QWidget* parent) : QDialog(parent) {
     Label7 = Named(new QLabel(this), "Label7");
     const QString mail = QStringLiteral("mailto:%1?subject=MERROW:&body=Please leave the 'MERROW:' in the subject")
                              .arg(QLatin1String(kContact));
-    auto* label4 = Named(new TURLLabel(this, QStringLiteral("Written by the Tavrin developers (click to email)"), mail),
+    auto* label4 = Named(new TURLLabel(this, QStringLiteral("The Tavrin developers (click to email)"), mail),
                          "Label4");
     QFont big = label4->font();
     big.setPointSizeF(big.pointSizeF() * 1.25);

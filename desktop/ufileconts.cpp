@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QPushButton>
 
+#include "desktop/sharedcontrols.h"
 #include "desktop/udirdlg.h"
 
 // ---- TFDEdit ----------------------------------------------------------------------------------
@@ -11,7 +12,7 @@
 TFDEdit::TFDEdit(QWidget* parent) : QLineEdit(parent) {
     FButton = new QPushButton(QStringLiteral("Browse"));
     FButton->setObjectName(QStringLiteral("BrowseButton"));
-    FButton->resize(FButton->sizeHint().expandedTo(QSize(75, 25)));
+    FButton->resize(ButtonWidth(FButton, 75), std::max(25, FButton->sizeHint().height()));
     connect(FButton, &QPushButton::clicked, this, &TFDEdit::BrowseClick);
     FollowParent();
 }

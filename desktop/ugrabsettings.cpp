@@ -82,7 +82,7 @@ TFGrabSettings::TFGrabSettings(QWidget* parent) : QDialog(parent) {
     Button1->setDefault(true);
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 
-    const QSize ok = Button1->sizeHint().expandedTo(QSize(75, 25));
+    const QSize ok(ButtonWidth(Button1, 75), std::max(25, Button1->sizeHint().height()));
     const int height = std::max(486, 450 + ok.height() + 11);
     setFixedSize(429, height);
     sb->setGeometry(0, 0, 429, 439);

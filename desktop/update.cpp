@@ -114,7 +114,10 @@ TFUpdate::TFUpdate(THTTPClient* http, QWidget* parent) : QDialog(parent), FHTTP(
     TRowPlacer rows;
     label4->adjustSize();
     rows.Row(8, 13, {{label4, 16, 8}, {label5, std::max(208, 16 + label4->width()), 8}});
-    rows.Row(24, 13, {{LCurVer, 16, 24, 150}, {LLatVer, 176, 24, 280}});
+    // The latest version stands right of the longest current version text.
+    const int current = fontMetrics().horizontalAdvance(QStringLiteral("Current version %1").arg(QLatin1String(kTavrinVersion)));
+    const int latestLeft = std::max(176, 16 + current + 12);
+    rows.Row(24, 13, {{LCurVer, 16, 24, latestLeft - 16 - 4}, {LLatVer, latestLeft, 24, 200}});
     rows.Row(40, 13, {{label3, 16, 40}});
     rows.Row(56, 21, {{CServer, 16, 56, 289}});
     rows.Row(80, 25, {{BCheck, 16, 80, 105, 25}});
@@ -185,8 +188,10 @@ void TFUpdate::BCheckClick() {
     const int first = PosFirst(answer, ";");
     const int second = PosFrom(answer, ";", first + 1);
     EInfo->setText(DisplayText(CopyRange(answer, first + 1, second - 1)));
+    EInfo->setCursorPosition(0);   // a long link shows its start
     const int third = PosFrom(answer, ";", second + 1);
     EDown->setText(third < 0 ? QString() : DisplayText(CopyRange(answer, second + 1, third - 1)));
+    EDown->setCursorPosition(0);
     const std::string latest = CopyRange(answer, 1, first - 1);
     ShowMessage(latest != FVersion ? "Update available!" : "No updates available");
     LLatVer->setText(QStringLiteral("Latest version %1").arg(DisplayText(latest)));

@@ -75,9 +75,8 @@ TFChanSel::TFChanSel(QWidget* parent) : QDialog(parent) {
     // what lies below the captions down by the difference, and wide captions widen their buttons.
     const int dy = std::max(0, QFontMetrics(font()).height() - 13);
     const auto place = [dy](QPushButton* b, int x, int y, int w) {
-        const QSize hint = b->sizeHint();
-        const int width = std::max(w, hint.width());
-        b->setGeometry(x - (width - w) / 2, y + dy, width, std::max(25, hint.height()));
+        const int width = ButtonWidth(b, w);
+        b->setGeometry(x - (width - w) / 2, y + dy, width, std::max(25, b->sizeHint().height()));
     };
     Label1->move(9, 8);
     Label2->move(264, 8);

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QPainter>
+#include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -83,6 +84,9 @@ public:
         painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
         painter->restore();
     }
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 3);   // the lines stay clear of the text
+    }
 };
 
 }  // namespace
@@ -161,6 +165,14 @@ TFViewVars::TFViewVars(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TFViewVars::ShowState(lua_State* L) {
+    if (!isVisible()) {
+        // At its place, as far as the screen allows.
+        if (const QScreen* screen = this->screen()) {
+            const QRect free = screen->availableGeometry();
+            move(std::max(free.left(), std::min(192, free.right() + 1 - width())),
+                 std::max(free.top(), std::min(114, free.bottom() + 1 - height())));
+        }
+    }
     show();
     raise();
     activateWindow();
