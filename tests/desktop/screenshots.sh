@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Photographs Tavrin's real windows under Xvfb: the main window during a demo grab, each page of
-# the settings dialog, opened through the menu accelerators, and the message box of an unattended
-# run that cannot start. Usage:
+# the settings dialog, opened through the menu accelerators, the message box of an unattended run
+# that cannot start, and the other dialogs (channel selection, script settings, the Lua variable
+# viewer, the update check against a local server, the about box). Usage:
 #   tests/desktop/screenshots.sh [program folder] [output folder]
 # (defaults: build/program and build/screenshots). Exits 77, which CTest counts as skipped, when
 # Xvfb, xdotool or ImageMagick's import is missing.
@@ -138,6 +139,124 @@ wait_for "the unattended run to end" bash -c "! kill -0 $msg_pid"
 wait "$msg_pid" || status=$?
 [ "$status" -eq 1 ] || { echo "screenshots: the unattended run ended with $status" >&2; cat "$work/message.log" >&2; exit 1; }
 
+# 4. The other dialogs, in a program folder of their own: one grabber that offers a dozen channels
+#    and declares one setting of each type, and an update server on this machine.
+dlg="$work/dialogs"
+cp -r "$program" "$dlg"
+rm -rf "$dlg/scripts"/* "$dlg/settings" "$dlg/demo"
+mkdir -p "$dlg/scripts/shots" "$dlg/shots/shots" "$work/www/srv/update"
+cat > "$dlg/scripts/shots/shots.lua" <<'LUA'
+Grabbers.shots = { Name = "Screenshot listings", Version = "1.0", Author = "The Tavrin developers" }
+function Grabbers.shots.Init(h)
+  Tvrn.AddSetting(h, "Days", 1, "7", "Days to grab:")
+  Tvrn.AddSetting(h, "Region", 2, "North", "Region:")
+  Tvrn.AddSetting(h, "Password", 3, "secret", "Password of the listings site:")
+  Tvrn.AddSetting(h, "Details", 4, "True", "Fetch programme details")
+  Tvrn.AddSetting(h, "Extra", 5, "/srv/listings/extra.txt;", "Extra listings files:")
+  Tvrn.AddSetting(h, "Icons", 6, "/srv/listings/icons", "Folder for channel icons:")
+  Tvrn.AddSetting(h, "Genres", 7, "news;sport;", "Genres to keep:",
+                  "News|news;Sport|sport;Films|film;Children|kids;Music|music")
+end
+function Grabbers.shots.RefreshChannels(h) end
+Grabbers.another = { Name = "Another grabber", Version = "2.1" }
+LUA
+{
+  printf 'function Grabbers.shots.GetChans(Grabber)\r\n'
+  n=0
+  for name in "Channel One" "Two Valleys" "Three Rivers TV" "Four Seasons" "Channel Five" "Sixth Sense" \
+              "Seven Hills" "Eighth Wonder" "Ninth Gate" "Tenth Avenue" "Eleven News" "Twelve Sports"; do
+    n=$((n + 1))
+    printf '\tTvrn.AddChannel(Grabber,{\r\n\t\tID="c%02d",\r\n\t\tName="%s",\r\n\t\t})\r\n' "$n" "$name"
+  done
+  printf 'end\r\n'
+} > "$dlg/shots/shots/channels.lua"
+printf 'c03\r\nc01\r\nc07\r\nc10\r\n' > "$dlg/shots/shots/userchannels.txt"
+printf '[Grabbers]\r\nshots=1\r\nanother=0\r\n[GrabberOrder]\r\nanother=1\r\nshots=2\r\n' > "$dlg/shots/tavrin.ini"
+
+python3 "$here/../servers/httpserver.py" --root "$work/www" > "$work/server.out" 2>&1 &
+pids+=($!)
+wait_for "the update server" grep -q '^PORT ' "$work/server.out"
+port="$(sed -n 's/^PORT //p' "$work/server.out")"
+printf '3.13.00W;https://tavrin.invalid/news/3.13.00W;https://tavrin.invalid/download/tavrin-3.13.00W.tar.gz;' \
+  > "$work/www/srv/update/TAVRIN.txt"
+printf 'http://127.0.0.1:%s/files/srv;' "$port" > "$work/www/srv/update/servers.txt"
+printf 'http://127.0.0.1:%s/files/srv;' "$port" > "$dlg/update servers.txt"
+
+cd "$dlg"
+./Tavrin /Cshots > "$work/dialogs.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+main="$(wait_window "Tavrin 3.12.00W")"
+focus "$main"
+xdotool key --clearmodifiers alt+t; sleep 0.2; xdotool key s
+settings="$(wait_window "Settings")"
+focus "$settings"
+sleep 0.2
+# The Grabbers page, the second grabber selected, then its Settings button (the third after the list).
+key Right; key Tab; key Down; key Tab; key Tab; key Tab; key space
+grabset="$(wait_window "Grabber Settings: Screenshot listings")"
+sleep 0.3
+shoot "$grabset" dialog-script-settings.png
+key Escape
+wait_for "the script settings to close" bash -c "! xdotool search --onlyvisible --name '^Grabber Settings' | grep -q ."
+focus "$settings"
+key Tab; key space   # Channels, beside Settings
+chansel="$(wait_window "Select Channels")"
+sleep 0.3
+shoot "$chansel" dialog-channels.png
+key Escape
+wait_for "the channel selection to close" bash -c "! xdotool search --onlyvisible --name '^Select Channels\$' | grep -q ."
+focus "$settings"
+key Escape
+wait_for "the settings dialog to close" bash -c "! xdotool search --onlyvisible --name '^Settings\$' | grep -q ."
+
+# The variable viewer, Grabbers and its grabber unfolded.
+focus "$main"
+xdotool key --clearmodifiers alt+t; sleep 0.2; xdotool key d; sleep 0.2; xdotool key v
+viewer="$(wait_window "Lua Variables")"
+focus "$viewer"
+sleep 0.2
+xdotool type --delay 50 Grabbers; sleep 0.2
+key Right; key Down; key Right; key Down; key Down
+shoot "$viewer" dialog-variables.png
+
+# The update check against the local server: the answer's message, then the window.
+focus "$main"
+xdotool key --clearmodifiers alt+t; sleep 0.2; xdotool key c
+update="$(wait_window "Check for updates for TAVRIN")"
+focus "$update"
+sleep 0.2
+key Tab; key space
+box="$(wait_window "Message")"
+sleep 0.2
+shoot "$box" dialog-update-message.png
+focus "$box"
+key Return
+wait_for "the message to close" bash -c "! xdotool search --onlyvisible --name '^Message\$' | grep -q ."
+wait_for "the servers file to be replaced" grep -q "files/srv;" "$dlg/update servers.txt"
+sleep 0.3
+shoot "$update" dialog-update.png
+focus "$update"
+key Escape
+wait_for "the update window to close" bash -c "! xdotool search --onlyvisible --name '^Check for updates' | grep -q ."
+
+# The about box.
+focus "$main"
+xdotool key --clearmodifiers alt+h; sleep 0.2; xdotool key a
+about="$(wait_window "About")"
+sleep 0.3
+shoot "$about" dialog-about.png
+focus "$about"
+key Escape
+wait_for "the about box to close" bash -c "! xdotool search --onlyvisible --name '^About\$' | grep -q ."
+
+focus "$main"
+xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
+wait_for "Tavrin to end" bash -c "! kill -0 $app_pid"
+wait "$app_pid" || { echo "screenshots: Tavrin failed" >&2; cat "$work/dialogs.log" >&2; exit 1; }
+grep -q '^Genres=news;sport;$' <(tr -d '\r' < "$dlg/shots/tavrin.ini") ||
+  { echo "screenshots: the script settings were not written back" >&2; cat "$dlg/shots/tavrin.ini" >&2; exit 1; }
+
 count=$(ls "$out"/*.png | wc -l)
-[ "$count" -eq 8 ] || { echo "screenshots: expected 8 pictures, got $count" >&2; exit 1; }
+[ "$count" -eq 14 ] || { echo "screenshots: expected 14 pictures, got $count" >&2; exit 1; }
 echo "screenshots: $count pictures in $out"
