@@ -105,6 +105,24 @@ TEST_F(UpdateCheckTest, AnswersOfTheServer) {
     EXPECT_EQ(Label("LCurVer"), "Current version 3.12.00W");
 }
 
+TEST_F(UpdateCheckTest, ClicksAndCloseRequestsDuringACheckWait) {
+    // The check's first answer comes late; meanwhile the window is asked to check again and to close.
+    Servers(Server.URL("/delay-headers?ms=400&rest=") + ";");
+    Window->Prepare("TAVRIN", "3.12.00W");
+    Window->show();
+    int nested = 0;
+    Run->Engine->HTTPClient->OnIdle = [&] {
+        if (nested++ > 0) return;
+        Window->BCheckClick();
+        Window->close();
+    };
+    EXPECT_EQ(Check(), "error: Cannot start string search from 0");   // the late answer is no update file
+    EXPECT_GT(nested, 0);
+    EXPECT_TRUE(Window->isVisible());
+    EXPECT_EQ(testing_servers::RequestLog(Server).size(), 1u);
+    EXPECT_FALSE(Window->Checking());
+}
+
 TEST_F(UpdateCheckTest, TheServersFileFillsTheListAndAMissingOneStopsTheShowing) {
     Servers("http://a.invalid;http://b.invalid;");
     Window->Prepare("TAVRIN", "3.12.00W");

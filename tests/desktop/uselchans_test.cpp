@@ -18,7 +18,10 @@ namespace {
 const char* const kScripts =
     "Grabbers.g = { Name = 'G' }\n"
     "Grabbers.r = { Name = 'R' }\n"
+    "refreshes = 0\n"
     "function Grabbers.r.RefreshChannels(h)\n"
+    "  refreshes = refreshes + 1\n"
+    "  print('refreshing')\n"
     "  Tvrn.ClearChannels(h)\n"
     "  Tvrn.AddChannel(h, {ID = 'n1', Name = 'New one'})\n"
     "  Tvrn.AddChannel(h, {ID = 'c2', Name = 'Kept'})\n"
@@ -134,7 +137,24 @@ TEST_F(ChannelDialogTest, RefreshAsksTheScriptAndKeepsTheSelection) {
     EXPECT_TRUE(refresh->isEnabled());
     Mark("LBAv", {0, 1});   // alpha (c2) and the first Beta (c1)
     Dialog.BAddClick();
+    // While the script runs, a second click and a close request wait for it.
+    Dialog.show();
+    const TLogEvent log = Run->Engine->OnLog;
+    int nested = 0;
+    Run->Engine->OnLog = [&](const std::string& line) {
+        log(line);
+        ++nested;
+        EXPECT_FALSE(refresh->isEnabled());
+        Dialog.BRefChansClick();
+        Dialog.close();
+    };
     refresh->click();
+    Run->Engine->OnLog = log;
+    EXPECT_GT(nested, 0);
+    EXPECT_TRUE(Dialog.isVisible());
+    lua_getglobal(Run->Engine->LuaState(), "refreshes");
+    EXPECT_EQ(lua_tointeger(Run->Engine->LuaState(), -1), 1);
+    lua_pop(Run->Engine->LuaState(), 1);
     EXPECT_TRUE(refresh->isEnabled());
     EXPECT_EQ(Lines("LBAv"), Texts{"New one"});
     EXPECT_EQ(Lines("LBSel"), Texts{"Kept"});
