@@ -1,6 +1,7 @@
 #include "desktop/sharedcontrols.h"
 
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -44,6 +45,21 @@ void ShowStars(QLineEdit* field) {
     auto* stars = new TStarStyle;
     stars->setParent(field);
     field->setStyle(stars);
+}
+
+void MoveMarkedLines(QListWidget* list, bool up, const std::function<void(int from, int to)>& moved) {
+    const int count = list->count();
+    if (list->item(up ? 0 : count - 1)->isSelected()) return;
+    for (int n = 0; n < count; ++n) {
+        const int i = up ? n : count - 1 - n;
+        if (!list->item(i)->isSelected()) continue;
+        const int to = up ? i - 1 : i + 1;
+        QListWidgetItem* line = list->takeItem(i);
+        list->insertItem(to, line);
+        if (list->selectionMode() == QAbstractItemView::SingleSelection) list->setCurrentItem(line);
+        line->setSelected(true);
+        moved(i, to);
+    }
 }
 
 int ButtonWidth(const QPushButton* button, int minimum) {

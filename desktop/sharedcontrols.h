@@ -5,8 +5,16 @@
 #include <QLabel>
 #include <QString>
 
+#include <functional>
+
 class QLineEdit;
+class QListWidget;
 class QPushButton;
+
+// A dialog of fixed size with a system menu, a minimize and a close button.
+inline constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                                     Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                                                     Qt::WindowCloseButtonHint;
 
 // A link: blue, underlined, a hand cursor; a left click opens its target with RunProgram. The
 // target is the label's own text unless one is set.
@@ -31,6 +39,11 @@ void ShowStars(QLineEdit* field);
 // The width a push button needs for its caption, at least `minimum` (the platform's own size hint
 // asks for more than a short caption needs).
 int ButtonWidth(const QPushButton* button, int minimum);
+
+// Moves the marked lines of a list one place up or down as a block, the ones nearest that edge
+// first, and tells `moved` each move; nothing when a marked line stands at the edge already. The
+// list must not be empty.
+void MoveMarkedLines(QListWidget* list, bool up, const std::function<void(int from, int to)>& moved);
 
 template <class W>
 W* Named(W* widget, const char* name) {

@@ -34,8 +34,7 @@ const char* const TFAbout::kPictures[4] = {"pics/builtwithcurl.png", "pics/tavri
 TFAbout::TFAbout(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FAbout"));
     setWindowTitle(QStringLiteral("About"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
 
     Label5 = Named(new QLabel(this), "Label5");
     Label7 = Named(new QLabel(this), "Label7");

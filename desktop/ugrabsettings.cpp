@@ -70,8 +70,7 @@ bool StrToBool(const std::string& text) {
 
 TFGrabSettings::TFGrabSettings(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FGrabSettings"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
     sb = Named(new QScrollArea(this), "sb");
     sb->setFrameShape(QFrame::NoFrame);
     sb->setWidgetResizable(true);

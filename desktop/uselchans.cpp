@@ -48,8 +48,7 @@ std::optional<bool> HasRefreshChannels(const TLuaGrabber& grabber) {
 TFChanSel::TFChanSel(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FChanSel"));
     setWindowTitle(QStringLiteral("Select Channels"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
 
     Label1 = Named(new QLabel(QStringLiteral("Available Channels:"), this), "Label1");
     Label2 = Named(new QLabel(QStringLiteral("Selected Channels:"), this), "Label2");
@@ -184,17 +183,9 @@ void TFChanSel::MoveSelected(bool up) {
         ShowMessage("Error moving channel");
         return;
     }
-    if (LBSel->item(up ? 0 : count - 1)->isSelected()) return;   // the block stands at the edge
     try {
-        for (int n = 0; n < count; ++n) {
-            const int i = up ? n : count - 1 - n;
-            if (!LBSel->item(i)->isSelected()) continue;
-            const int to = up ? i - 1 : i + 1;
-            QListWidgetItem* line = LBSel->takeItem(i);
-            LBSel->insertItem(to, line);
-            line->setSelected(true);
-            channels.Exchange(i + 1, to + 1);   // line i is the channel at position i + 1
-        }
+        // Line i is the channel at position i + 1.
+        MoveMarkedLines(LBSel, up, [&channels](int from, int to) { channels.Exchange(from + 1, to + 1); });
     } catch (const std::exception&) {
         ShowMessage("Error moving channel");
     }

@@ -83,8 +83,7 @@ QStringList NameFilters(const QString& filter) {
 TFSettings::TFSettings(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FSettings"));
     setWindowTitle(QStringLiteral("Settings"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(kFixedDialogFlags);
 
     PageControl1 = Named(new QTabWidget(this), "PageControl1");
     auto* global = Named(new QWidget, "TSGlobal");
@@ -503,18 +502,7 @@ void TFSettings::MoveSortKey(bool up) {
         ShowMessage("Error changing order");
         return;
     }
-    const int edge = up ? 0 : count - 1;
-    if (LBSort->item(edge)->isSelected()) return;
-    // Every selected key moves one place, the ones nearest the edge first.
-    for (int n = 0; n < count; ++n) {
-        const int i = up ? n : count - 1 - n;
-        if (!LBSort->item(i)->isSelected()) continue;
-        const int to = up ? i - 1 : i + 1;
-        QListWidgetItem* item = LBSort->takeItem(i);
-        LBSort->insertItem(to, item);
-        LBSort->setCurrentItem(item);
-        item->setSelected(true);
-    }
+    MoveMarkedLines(LBSort, up, [](int, int) {});
     RebuildXMLSort();
 }
 

@@ -28,6 +28,17 @@ QFont Font(int pixels, bool bold) {
     return font;
 }
 
+// A rounded shape filled from one colour to another along the line from `from` to `to`.
+void RoundedGradient(QPainter& p, const QRectF& rect, double radius, QPointF from, QPointF to, const QColor& first,
+                     const QColor& last, const QPen& outline = Qt::NoPen) {
+    QLinearGradient fill(from, to);
+    fill.setColorAt(0, first);
+    fill.setColorAt(1, last);
+    p.setPen(outline);
+    p.setBrush(fill);
+    p.drawRoundedRect(rect, radius, radius);
+}
+
 // A television with a listings grid on its screen, on two feet, and the program's name below.
 QImage Logo() {
     QImage image = Canvas(113, 137);
@@ -38,12 +49,7 @@ QImage Logo() {
     p.drawLine(QPointF(56, 22), QPointF(36, 4));
     p.drawLine(QPointF(56, 22), QPointF(78, 6));
     // cabinet
-    QLinearGradient cabinet(0, 20, 0, 100);
-    cabinet.setColorAt(0, QColor(0x4a, 0x6f, 0xa5));
-    cabinet.setColorAt(1, QColor(0x22, 0x3b, 0x66));
-    p.setPen(Qt::NoPen);
-    p.setBrush(cabinet);
-    p.drawRoundedRect(QRectF(4, 22, 105, 76), 12, 12);
+    RoundedGradient(p, QRectF(4, 22, 105, 76), 12, {0, 20}, {0, 100}, QColor(0x4a, 0x6f, 0xa5), QColor(0x22, 0x3b, 0x66));
     // screen with the grid of a listings page
     p.setBrush(QColor(0xf4, 0xf7, 0xfb));
     p.drawRoundedRect(QRectF(13, 30, 87, 60), 6, 6);
@@ -75,13 +81,8 @@ QImage Badge(int width, int height, const QString& above, const QString& name, c
     QImage image = Canvas(width, height);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient fill(0, 0, 0, height);
-    fill.setColorAt(0, colour.lighter(125));
-    fill.setColorAt(1, colour.darker(115));
-    p.setPen(QPen(colour.darker(150), 1));
-    p.setBrush(fill);
-    const double radius = std::min(width, height) / 6.0;
-    p.drawRoundedRect(QRectF(0.5, 0.5, width - 1, height - 1), radius, radius);
+    RoundedGradient(p, QRectF(0.5, 0.5, width - 1, height - 1), std::min(width, height) / 6.0, {0, 0},
+                    QPointF(0, height), colour.lighter(125), colour.darker(115), QPen(colour.darker(150), 1));
     p.setPen(Qt::white);
     const int aboveHeight = above.isEmpty() ? 0 : height / 3;
     if (!above.isEmpty()) {
@@ -98,12 +99,7 @@ QImage LuaCredit() {
     QImage image = Canvas(150, 150);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient fill(0, 0, 150, 150);
-    fill.setColorAt(0, QColor(0x3f, 0x51, 0xb5));
-    fill.setColorAt(1, QColor(0x1a, 0x23, 0x7e));
-    p.setPen(Qt::NoPen);
-    p.setBrush(fill);
-    p.drawRoundedRect(QRectF(4, 4, 142, 142), 24, 24);
+    RoundedGradient(p, QRectF(4, 4, 142, 142), 24, {0, 0}, {150, 150}, QColor(0x3f, 0x51, 0xb5), QColor(0x1a, 0x23, 0x7e));
     p.setPen(QColor(0xc5, 0xca, 0xe9));
     p.setFont(Font(14, false));
     p.drawText(QRectF(0, 22, 150, 24), Qt::AlignCenter, QStringLiteral("scripts run by"));

@@ -68,6 +68,12 @@ shoot() {   # window id, file name
 focus() {
   xdotool windowfocus --sync "$1" 2> /dev/null || xdotool windowfocus "$1"
 }
+quit_tavrin() {   # main window, process id, its log: Alt+F, E, and it must end well
+  focus "$1"
+  xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
+  wait_for "Tavrin to end" bash -c "! kill -0 $2"
+  wait "$2" || { echo "screenshots: Tavrin failed" >&2; cat "$3" >&2; exit 1; }
+}
 
 # 1. The main window in the middle of a demo grab: a post processor of the scratch copy signals
 #    that the grabbers are done and then keeps the run going for a while.
@@ -117,10 +123,7 @@ key shift+Tab; key Right; shoot "$settings" settings-5-postprocessors.png
 # Leave: Escape closes the dialog, Alt+F, E the program.
 key Escape
 wait_for "the settings dialog to close" bash -c "! xdotool search --onlyvisible --name '^Settings\$' | grep -q ."
-focus "$main"
-xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
-wait_for "Tavrin to end" bash -c "! kill -0 $app_pid"
-wait "$app_pid" || { echo "screenshots: Tavrin failed" >&2; cat "$work/settings.log" >&2; exit 1; }
+quit_tavrin "$main" "$app_pid" "$work/settings.log"
 
 # 3. A message of the unattended run, which shows no window of its own: the settings file cannot be
 #    read, so the engine never starts; with a display the message comes as a box, and OK ends the
@@ -250,10 +253,7 @@ focus "$about"
 key Escape
 wait_for "the about box to close" bash -c "! xdotool search --onlyvisible --name '^About\$' | grep -q ."
 
-focus "$main"
-xdotool key --clearmodifiers alt+f; sleep 0.2; xdotool key e
-wait_for "Tavrin to end" bash -c "! kill -0 $app_pid"
-wait "$app_pid" || { echo "screenshots: Tavrin failed" >&2; cat "$work/dialogs.log" >&2; exit 1; }
+quit_tavrin "$main" "$app_pid" "$work/dialogs.log"
 grep -q '^Genres=news;sport;$' <(tr -d '\r' < "$dlg/shots/tavrin.ini") ||
   { echo "screenshots: the script settings were not written back" >&2; cat "$dlg/shots/tavrin.ini" >&2; exit 1; }
 
