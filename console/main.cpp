@@ -1,13 +1,16 @@
-// Console front end: TavrinConsole's entry: runs exactly one grab and ends with the process exit
-// status of the run.
+// Console front end: TavrinConsole's entry: answers --help and --version, or runs exactly one grab
+// and ends with the process exit status of the run.
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "console/uconsole.h"
 #include "platform/console.h"
+#include "util/infoswitches.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (AnswerInfoSwitch(args, ConsoleUsage(CommandName(argv[0], "TavrinConsole")))) return 0;
     platform::Console console;   // standard output
     return RunTavrinConsole(args, console);
 }

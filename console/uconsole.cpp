@@ -261,6 +261,21 @@ void TConsoleGrabber::Redraw() {
     FDrawing = false;
 }
 
+std::string ConsoleUsage(const std::string& command) {
+    return "Usage: " + command + " [/D<days>] [/C<folder>] [/P<level>]\n"
+           "Runs one grab of the enabled grabbers and post processors and writes the XMLTV file.\n"
+           "\n"
+           "  /D<days>       grab at most this many days (/D alone: no limit)\n"
+           "  /C<folder>     settings folder below the program folder (default: settings)\n"
+           "  /P<level>      priority: 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high,\n"
+           "                 5 real-time\n"
+           "  -h, --help     show this text and end\n"
+           "  -V, --version  show the version and end\n"
+           "\n"
+           "Exit status: 0 done, 2 a pass of the run failed, 1 an error ended the program.\n"
+           "The manual page tavrin-console(1) tells more.";
+}
+
 int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& console) {
     try {
         TConsoleGrabber grabber(args, console);

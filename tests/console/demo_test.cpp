@@ -97,3 +97,29 @@ TEST(ConsoleDemoTest, GrabsTheBundledListings) {
 }
 
 }  // namespace
+
+namespace {
+
+// --help and --version answer at once: nothing is read, made or grabbed in the program folder.
+TEST(ConsoleDemoTest, HelpAndVersionAnswerWithoutARun) {
+    const struct {
+        const char* args;
+        const char* start;
+    } cases[] = {
+        {"--version", "Tavrin 3.12.00W\n"},
+        {"/D2 -V", "Tavrin 3.12.00W\n"},
+        {"-h --version", "Usage: TavrinConsole [/D<days>] [/C<folder>] [/P<level>]\n"},
+        {"--help", "Usage: TavrinConsole "},
+    };
+    for (const auto& c : cases) {
+        ProgramFolder folder;
+        fs::copy_file(TAVRIN_CONSOLE_EXE, folder.Root + "TavrinConsole");
+        EXPECT_EQ(Shell("'" + folder.Root + "TavrinConsole' " + c.args + " > '" + folder.Root + "out.txt'"), 0) << c.args;
+        const std::string text = ReadFile(folder.Root + "out.txt");
+        EXPECT_EQ(text.substr(0, std::string(c.start).size()), c.start) << c.args;
+        EXPECT_FALSE(fs::exists(folder.Root + "temp")) << c.args;
+        EXPECT_FALSE(fs::exists(folder.Root + "settings/tavrin.ini")) << c.args;
+    }
+}
+
+}  // namespace

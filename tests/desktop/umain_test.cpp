@@ -246,6 +246,13 @@ TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
     EXPECT_EQ(Shell("cd '" + root + "' && ./Tavrin > out.txt 2>&1"), 1);
     EXPECT_NE(ReadFile(root + "out.txt").find(root + "libtavrin_windows.so: cannot open"), std::string::npos)
         << ReadFile(root + "out.txt");
+    // --help and --version are answered without the module and without touching the folder.
+    for (const auto& [args, start] : {std::pair{"-V /Grab", "Tavrin 3.12.00W\n"},
+                                      std::pair{"/Grab --help", "Usage: Tavrin [/Grab [/Silent]] "}}) {
+        EXPECT_EQ(Shell("cd '" + root + "' && env -u DISPLAY ./Tavrin " + args + " > info.txt 2>&1"), 0);
+        EXPECT_EQ(ReadFile(root + "info.txt").rfind(start, 0), 0u) << ReadFile(root + "info.txt");
+    }
+    EXPECT_FALSE(fs::exists(root + "temp"));
 }
 
 }  // namespace
