@@ -1,6 +1,7 @@
 // Tavrin, the desktop program's entry: --help and --version are answered at once; otherwise the
-// command line decides between the unattended run, which needs no Qt and runs here, and the
-// interactive start, which the windows module runs.
+// program folder is found (an installed program's is the user's own) and the command line decides
+// between the unattended run, which needs no Qt and runs here, and the interactive start, which the
+// windows module runs.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -13,11 +14,15 @@
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (AnswerInfoSwitch(args, DesktopUsage(CommandName(argv[0], "Tavrin")))) return 0;
+    std::string error;
+    if (!UseProgramFolder(error)) {
+        std::fprintf(stderr, "Tavrin: %s\n", error.c_str());
+        return 1;
+    }
     const TStartOptions options = ParseCommandLine(args, BaseDir);
     SettingsDir = options.SettingsDir;
     if (options.Unattended()) return RunUnattended(options);
 
-    std::string error;
     const TWindowsModule* windows = LoadWindowsModule(error);
     if (!windows) {
         std::fprintf(stderr, "Tavrin: %s\n", error.c_str());
