@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   xmltv-util libxml2-utils python3 python3-aiosmtpd tmux
   xvfb xdotool imagemagick time
+  man-db groff-base desktop-file-utils
 )
 missing=()
 for p in "${packages[@]}"; do
