@@ -8,6 +8,7 @@
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
+#include "util/infoswitches.h"
 #include "util/version.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -264,13 +265,8 @@ void TConsoleGrabber::Redraw() {
 std::string ConsoleUsage(const std::string& command) {
     return "Usage: " + command + " [/D<days>] [/C<folder>] [/P<level>]\n"
            "Runs one grab of the enabled grabbers and post processors and writes the XMLTV file.\n"
-           "\n"
-           "  /D<days>       grab at most this many days (/D alone: no limit)\n"
-           "  /C<folder>     settings folder below the program folder (default: settings)\n"
-           "  /P<level>      priority: 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high,\n"
-           "                 5 real-time\n"
-           "  -h, --help     show this text and end\n"
-           "  -V, --version  show the version and end\n"
+           "\n" +
+           SharedSwitchesUsage() +
            "\n"
            "Exit status: 0 done, 2 a pass of the run failed, 1 an error ended the program.\n"
            "The manual page tavrin-console(1) tells more.";

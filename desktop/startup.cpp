@@ -4,6 +4,7 @@
 
 #include "engine/inifile.h"
 #include "platform/files.h"
+#include "util/infoswitches.h"
 #include "util/shwmsg.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -48,13 +49,8 @@ std::string DesktopUsage(const std::string& command) {
            "post processors.\n"
            "\n"
            "  /Grab          start a grab at once; the window closes when it ends\n"
-           "  /Silent        with /Grab: no window at all, for unattended runs\n"
-           "  /D<days>       grab at most this many days (/D alone: no limit)\n"
-           "  /C<folder>     settings folder below the program folder (default: settings)\n"
-           "  /P<level>      priority: 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high,\n"
-           "                 5 real-time\n"
-           "  -h, --help     show this text and end\n"
-           "  -V, --version  show the version and end\n"
+           "  /Silent        with /Grab: no window at all, for unattended runs\n" +
+           SharedSwitchesUsage() +
            "\n"
            "Exit status: 0 done or no run, 2 a pass of the run failed, 1 an error ended the program.\n"
            "The manual page tavrin(1) tells more.";

@@ -19,6 +19,15 @@ std::string CommandName(const char* argv0, const char* fallback) {
     return name.empty() ? fallback : name;
 }
 
+std::string SharedSwitchesUsage() {
+    return "  /D<days>       grab at most this many days (/D alone: no limit)\n"
+           "  /C<folder>     settings folder below the program folder (default: settings)\n"
+           "  /P<level>      priority: 0 idle, 1 below normal, 2 normal, 3 above normal, 4 high,\n"
+           "                 5 real-time\n"
+           "  -h, --help     show this text and end\n"
+           "  -V, --version  show the version and end\n";
+}
+
 std::string VersionLine() { return std::string("Tavrin ") + kTavrinVersion; }
 
 bool AnswerInfoSwitch(const std::vector<std::string>& args, const std::string& usage) {

@@ -15,6 +15,10 @@ TInfoSwitch FindInfoSwitch(const std::vector<std::string>& args);
 // installed command, "TavrinConsole" in a build; `fallback` when there is none.
 std::string CommandName(const char* argv0, const char* fallback);
 
+// The usage lines both programs share: the /D, /C and /P switches, -h and -V, each line ended by a
+// line break.
+std::string SharedSwitchesUsage();
+
 // "Tavrin 3.12.00W".
 std::string VersionLine();
 

@@ -2,9 +2,6 @@
 // build lays out the real one.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -16,11 +13,6 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
-
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 struct TProgramme {
     std::string start, stop, channel, title;

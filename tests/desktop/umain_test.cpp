@@ -9,9 +9,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "engine/uluagrabbers.h"
@@ -199,11 +196,6 @@ TEST_F(MainWindowTest, HelpItemsOpenThePagesOfTheProgramFolder) {
 }
 
 // ---- the program ------------------------------------------------------------------------------
-
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The executable alone, without the windows module beside it: the unattended run needs neither the
 // module nor Qt, and the interactive start says which module it could not load.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -355,11 +354,9 @@ TEST(GrabTest, CompressedOutput) {
     ASSERT_GT(xml.size(), 2u * 65536);
     ASSERT_EQ(gz.substr(0, 2), "\x1f\x8b");
     EXPECT_LT(gz.size(), xml.size() / 4);
-    ASSERT_EQ(std::system(("zcat < '" + root + "out.xml.GZ' > '" + root + "unpacked.xml'").c_str()), 0);
+    ASSERT_EQ(Shell("zcat < '" + root + "out.xml.GZ' > '" + root + "unpacked.xml'"), 0);
     EXPECT_TRUE(ReadFile(root + "unpacked.xml") == xml);
-    EXPECT_EQ(std::system(("zcat < '" + root + "out.xml.GZ' | xmllint --nonet --noout --dtdvalid "
-                           "/usr/share/xmltv/xmltv.dtd -")
-                              .c_str()),
+    EXPECT_EQ(Shell("zcat < '" + root + "out.xml.GZ' | xmllint --nonet --noout --dtdvalid /usr/share/xmltv/xmltv.dtd -"),
               0);
     for (const auto& entry : std::filesystem::directory_iterator(root))
         EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();

@@ -2,9 +2,6 @@
 // XMLTV output compared programme by programme.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -16,11 +13,6 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
-
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Channels c1 and c2 of grabber g; programmes without stop times, with a stop not after the
 // start, a duplicate of another (b and f), and a night that crosses into the next day.
