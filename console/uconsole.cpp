@@ -8,6 +8,7 @@
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
+#include "util/infoswitches.h"
 #include "util/version.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -259,6 +260,16 @@ void TConsoleGrabber::Redraw() {
     FConsole.Write(ForScreen(Cut(FRemainingText, kRemainingWidth)));
     FConsole.SetCursorPosition(0, 24);
     FDrawing = false;
+}
+
+std::string ConsoleUsage(const std::string& command) {
+    return "Usage: " + command + " [/D<days>] [/C<folder>] [/P<level>]\n"
+           "Runs one grab of the enabled grabbers and post processors and writes the XMLTV file.\n"
+           "\n" +
+           SharedSwitchesUsage() +
+           "\n"
+           "Exit status: 0 done, 2 a pass of the run failed, 1 an error ended the program.\n"
+           "The manual page tavrin-console(1) tells more.";
 }
 
 int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& console) {

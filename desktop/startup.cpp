@@ -4,6 +4,7 @@
 
 #include "engine/inifile.h"
 #include "platform/files.h"
+#include "util/infoswitches.h"
 #include "util/shwmsg.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -40,6 +41,19 @@ TStartOptions ParseCommandLine(const std::vector<std::string>& args, const std::
         }
     }
     return options;
+}
+
+std::string DesktopUsage(const std::string& command) {
+    return "Usage: " + command + " [/Grab [/Silent]] [/D<days>] [/C<folder>] [/P<level>]\n"
+           "Opens the Tavrin window: the run's log and progress, the settings, the grabbers and\n"
+           "post processors.\n"
+           "\n"
+           "  /Grab          start a grab at once; the window closes when it ends\n"
+           "  /Silent        with /Grab: no window at all, for unattended runs\n" +
+           SharedSwitchesUsage() +
+           "\n"
+           "Exit status: 0 done or no run, 2 a pass of the run failed, 1 an error ended the program.\n"
+           "The manual page tavrin(1) tells more.";
 }
 
 // ---- the engine -------------------------------------------------------------------------------

@@ -28,6 +28,9 @@ struct TStartOptions {
 // settings folder (the settings then live in the program folder itself).
 TStartOptions ParseCommandLine(const std::vector<std::string>& args, const std::string& baseDir);
 
+// The --help text, naming the program as it was started.
+std::string DesktopUsage(const std::string& command);
+
 // The callbacks a front end gives the engine; an unset one does nothing.
 struct TEngineCallbacks {
     TLogEvent OnLog;

@@ -1,4 +1,4 @@
-// The windows live in a module beside the executable (libtavrin_windows.so in the program folder),
+// The windows live in a module beside the executable (libtavrin_windows.so in its real folder),
 // so that the unattended run never loads Qt. The executable exports the engine; the module uses
 // that one engine, BaseDir, SettingsDir and LuaGrabbers. Both sides include this header: the
 // module defines the entries, the executable loads it on the first call of LoadWindowsModule.
@@ -22,7 +22,8 @@ struct TWindowsModule {
     decltype(&TavrinShowMessageBox) ShowMessageBox = nullptr;
 };
 
-// The module's path: the program folder (BaseDir) and the module's file name.
+// The module's path: the executable's real folder and the module's file name. That is the program
+// folder (BaseDir) of a build; an installed program's program folder is the user's own.
 std::string WindowsModulePath();
 
 // Loads the module once and finds its entries; null, with the loader's message in `error`, when

@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/userfolder.h"
 #include "scriptapi/luahelpers.h"
 #include "scriptapi/uluafuncs.h"
 #include "scriptapi/uluafuncs_tvrn.h"
@@ -19,6 +20,12 @@
 std::string BaseDir = platform::ExecutableDir();
 std::string SettingsDir = "settings";
 TLuaGrabbers* LuaGrabbers = nullptr;
+
+bool UseProgramFolder(std::string& error) {
+    const std::optional<std::string> folder = platform::ProgramFolder(error);
+    if (folder) BaseDir = *folder;
+    return folder.has_value();
+}
 
 // Defaults of the settings that name places the user is meant to replace.
 static const char* const kDefaultEMailAddress = "you@example.com";

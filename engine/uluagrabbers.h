@@ -32,6 +32,11 @@ extern std::string BaseDir;       // the program folder, ending in "/"; settable
 extern std::string SettingsDir;   // "settings", or the folder named by a front end's C switch
 extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the front ends and dialogs reach it
 
+// Sets BaseDir to this process's program folder: the executable's own, or for an installed program
+// the user's own folder, made or brought up to date first (platform/userfolder.h). The front ends
+// call it once at start; false, with the reason, when that folder cannot be made.
+bool UseProgramFolder(std::string& error);
+
 // The folder of a grabber's channel files, ending in "/".
 std::string GrabberFolder(const std::string& grabberID);
 // The content of "channels.lua" for the grabber's ID and channels, lines ended by CR LF.

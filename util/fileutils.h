@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Appends to `list` every file below `folder` whose name matches `mask` (Windows wildcards, letter
@@ -13,3 +14,7 @@ void FindFiles(const std::string& folder, const std::string& mask, bool recurse,
 
 // The path with every "/" turned into "\". The file layer accepts either separator.
 std::string ConvertSlashes(const std::string& path);
+
+// A file name ending in ".gz" (letter case ignored): such an output file is written, and mailed,
+// gzip-compressed.
+bool IsGzipFileName(std::string_view name);

@@ -10,9 +10,6 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 
 #include "desktop/uvarview.h"
@@ -220,11 +217,6 @@ TEST_F(MainWindowTest, HelpItemsOpenThePagesOfTheProgramFolder) {
 
 // ---- the program ------------------------------------------------------------------------------
 
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The executable alone, without the windows module beside it: the unattended run needs neither the
 // module nor Qt, and the interactive start says which module it could not load.
 TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
@@ -266,6 +258,13 @@ TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
     EXPECT_EQ(Shell("cd '" + root + "' && ./Tavrin > out.txt 2>&1"), 1);
     EXPECT_NE(ReadFile(root + "out.txt").find(root + "libtavrin_windows.so: cannot open"), std::string::npos)
         << ReadFile(root + "out.txt");
+    // --help and --version are answered without the module and without touching the folder.
+    for (const auto& [args, start] : {std::pair{"-V /Grab", "Tavrin 3.12.00W\n"},
+                                      std::pair{"/Grab --help", "Usage: Tavrin [/Grab [/Silent]] "}}) {
+        EXPECT_EQ(Shell("cd '" + root + "' && env -u DISPLAY ./Tavrin " + args + " > info.txt 2>&1"), 0);
+        EXPECT_EQ(ReadFile(root + "info.txt").rfind(start, 0), 0u) << ReadFile(root + "info.txt");
+    }
+    EXPECT_FALSE(fs::exists(root + "temp"));
 }
 
 }  // namespace
