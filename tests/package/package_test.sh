@@ -25,7 +25,7 @@ dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' > "$scratch/contents"
 for path in /usr/bin/tavrin-console /usr/bin/tavrin /usr/lib/tavrin/TavrinConsole /usr/lib/tavrin/Tavrin \
     /usr/lib/tavrin/libtavrin_windows.so /usr/lib/tavrin/installed /usr/lib/tavrin/init.lua \
     /usr/lib/tavrin/lib/compat-5.1.lua /usr/lib/tavrin/lib/listingtime.lua /usr/lib/tavrin/scripts/demo/demo.lua \
-    /usr/lib/tavrin/scripts/postprocs/fillstop.lua /usr/lib/tavrin/demo/tavrin.ini /usr/lib/tavrin/help/userguide.html \
+    /usr/lib/tavrin/scripts/postprocs/fillstop.lua /usr/lib/tavrin/demo/tavrin.ini /usr/lib/tavrin/help/userguide.html /usr/lib/tavrin/pics/lua.png \
     /usr/lib/tavrin/cache/feeddemo/channels.dat /usr/share/man/man1/tavrin-console.1.gz /usr/share/man/man1/tavrin.1.gz \
     /usr/share/applications/tavrin.desktop /usr/share/icons/hicolor/scalable/apps/tavrin.svg \
     /usr/lib/systemd/user/tavrin-grab.service /usr/lib/systemd/user/tavrin-grab.timer; do
@@ -34,6 +34,7 @@ done
 grep -v -e '^/usr/lib/tavrin' -e '^/usr/bin/tavrin' -e '^/usr/share/' -e '^/usr/lib/systemd/user' \
   -e '^/$' -e '^/usr/$' -e '^/usr/lib/$' -e '^/usr/bin/$' -e '^/usr/lib/systemd/$' "$scratch/contents" &&
   fail "the package installs files outside its places"
+grep -qxF "/usr/lib/tavrin/update servers.txt" "$scratch/contents" || fail "the package lacks the update servers' list"
 dpkg -x "$deb" "$root"
 
 # Every library the programs need comes from a package it depends on.
