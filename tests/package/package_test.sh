@@ -21,7 +21,7 @@ user=$home/data/tavrin   # the user's program folder
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" > "$scratch/cpack.log" 2>&1 ||
   { cat "$scratch/cpack.log"; fail "cpack could not make the package"; }
 deb=$(ls "$scratch"/out/*.deb)
-dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' > "$scratch/contents"
+dpkg-deb -c "$deb" | sed -E 's/^([^ ]+ +){5}\.//; s/ -> .*//' > "$scratch/contents"
 for path in /usr/bin/tavrin-console /usr/bin/tavrin /usr/lib/tavrin/TavrinConsole /usr/lib/tavrin/Tavrin \
     /usr/lib/tavrin/libtavrin_windows.so /usr/lib/tavrin/installed /usr/lib/tavrin/init.lua \
     /usr/lib/tavrin/lib/compat-5.1.lua /usr/lib/tavrin/lib/listingtime.lua /usr/lib/tavrin/scripts/demo/demo.lua \
