@@ -101,6 +101,7 @@ const TSettingKey kSettingKeys[] = {
     {"Connection", "ProxyPassword", &TLuaGrabbers::ProxyPassword, ""},
     {"Connection", "ProxyUsername", &TLuaGrabbers::ProxyUsername, ""},
     {"Connection", "EMailServer", &TLuaGrabbers::EMailServer, kDefaultEMailServer},
+    {"Connection", "MaxPageSize", &TLuaGrabbers::MaxPageSize, "256"},
 };
 
 int32_t DefaultNumber(const TSettingKey& k) {

@@ -229,6 +229,17 @@ TEST_F(HTTPBindingTest, AppliesTheConnectionSettingsOfTheEngineToTheNextRequest)
     }
 }
 
+TEST_F(HTTPBindingTest, FailsAPageLargerThanMaxPageSize) {
+    Engine().MaxPageSize = 1;   // MiB, as the settings file gives it
+    Run->Lines.clear();
+    const std::string path = "/page?size=" + std::to_string(1024 * 1024 + 1);
+    EXPECT_EQ(Lua("return HTTP.Get(URL .. '" + path + "', H, nil, nil, 'big.html')"), (std::vector<std::string>{"", "-1"}));
+    EXPECT_EQ(Run->Lines, std::vector<std::string>{"Error downloading \"" + Server->URL(path) +
+                                                   "\" : Page larger than 1 MiB (the \"MaxPageSize\" setting)"});
+    EXPECT_EQ(ReadCache("test", "big.html"), std::nullopt);
+    EXPECT_EQ(Engine().Downloads, 0);
+}
+
 TEST_F(HTTPBindingTest, CountsDownloadsInTheEngineAndReportsThem) {
     Engine().BytesDownloaded = 1000;   // from earlier requests
     Engine().Downloads = 4;
