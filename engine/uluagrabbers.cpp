@@ -65,6 +65,8 @@ template <class... F>
 struct TOverloaded : F... {
     using F::operator()...;
 };
+template <class... F>
+TOverloaded(F...) -> TOverloaded<F...>;  // clang 14 deduces no aggregate's arguments by itself
 
 // The engine's fields in the "Settings" and "Connection" sections. One row per key drives both the
 // reading at creation and the writing at shutdown, in the order of the rows.
