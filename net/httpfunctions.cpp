@@ -217,6 +217,7 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
                 return result;
             case THTTPOutcome::Failed:
                 result.Status = response.Status;
+                ShowControlsAsQuestionMarks(response.Error);  // it may quote what the server sent
                 FClient.Log("Error downloading \"" + URLForLog(url) + "\" : " + response.Error, false);
                 return result;
         }

@@ -134,7 +134,7 @@ TEST_F(HTTPClientTest, TellsReadAndConnectTimeoutsApart) {
         {Server->URL("/hang"), 300, 5000, THTTPOutcome::ReadTimeout, ""},
         // Bytes every 100 ms for longer than the time-out: a kilobyte a time-out is enough, a byte
         // at a time is no better than silence.
-        {Server->URL("/trickle?count=8&ms=100&chunk=600"), 400, 5000, THTTPOutcome::Ok, std::string(4800, 't')},
+        {Server->URL("/trickle?count=8&ms=100&chunk=1100"), 400, 5000, THTTPOutcome::Ok, std::string(8800, 't')},
         {Server->URL("/trickle?count=30&ms=100"), 400, 5000, THTTPOutcome::ReadTimeout, ""},
         {blackhole.URL("/page"), 5000, 300, THTTPOutcome::ConnectTimeout, ""},
     };
