@@ -72,6 +72,8 @@ template <class... F>
 struct TOverloaded : F... {
     using F::operator()...;
 };
+template <class... F>
+TOverloaded(F...) -> TOverloaded<F...>;  // clang 14 deduces no aggregate's arguments by itself
 
 // The engine's fields in the "Settings" and "Connection" sections. One row per key drives both the
 // reading at creation and the writing at shutdown, in the order of the rows.
@@ -108,6 +110,7 @@ const TSettingKey kSettingKeys[] = {
     {"Connection", "ProxyPassword", &TLuaGrabbers::ProxyPassword, ""},
     {"Connection", "ProxyUsername", &TLuaGrabbers::ProxyUsername, ""},
     {"Connection", "EMailServer", &TLuaGrabbers::EMailServer, kDefaultEMailServer},
+    {"Connection", "MaxPageSize", &TLuaGrabbers::MaxPageSize, "256"},
 };
 
 int32_t DefaultNumber(const TSettingKey& k) {

@@ -189,6 +189,7 @@ public:
     // Held here for the HTTP client, which configures itself from them and hands them back.
     int32_t ConnectTimeout = 10000;
     int32_t ReadTimeout = 10000;
+    int32_t MaxPageSize = 256;    // MiB a downloaded page may have
     std::string Proxy;
     int32_t ProxyPort = 0;
     // The one HTTP client and the page functions over it (cache, retries), from creation until

@@ -10,7 +10,9 @@ Every path below is a behaviour the client must cope with; the query string tune
   /redirect?code=C&to=U      status C (302 by default) with "Location: U"
   /delay-headers?ms=N        waits N ms before answering
   /delay-body?ms=N&size=S    sends the headers, waits N ms, then the body
-  /trickle?count=N&ms=M      sends N body bytes, one every M ms
+  /trickle?count=N&ms=M&chunk=C  sends N pieces of C body bytes (1 by default), one every M ms
+  /unsized?size=N            200 with N bytes and no Content-Length: the body ends as the
+                             connection closes
   /hang                      reads the request and never answers
   /flaky?key=K&fails=N       the first N requests with key K never answer, the later ones get a page
   /close                     reads the request and closes the connection without answering
@@ -193,13 +195,20 @@ class Handler(BaseHTTPRequestHandler):
 
     def route_trickle(self, q):
         count = int(q.get("count", "10"))
+        chunk = int(q.get("chunk", "1"))
         gap = int(q.get("ms", "100")) / 1000.0
-        self.wfile.write(("HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % count).encode())
+        self.wfile.write(("HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % (count * chunk)).encode())
         self.wfile.flush()
         for _ in range(count):
             time.sleep(gap)
-            self.wfile.write(b"t")
+            self.wfile.write(b"t" * chunk)
             self.wfile.flush()
+
+    def route_unsized(self, q):
+        self.close_connection = True
+        self.wfile.write(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
+        self.wfile.write(page_bytes(int(q.get("size", "100")), "unsized"))
+        self.wfile.flush()
 
     def route_hang(self, q):
         while True:
