@@ -22,33 +22,13 @@ using Clock = std::chrono::steady_clock;
 
 const int kChannels = 100;
 
-const char* const kScript = R"(
-local function tt(d, m) return {Year=2024, Month=3, Day=d, Hour=math.floor(m/60), Minute=m - math.floor(m/60)*60} end
-local categories = {"News", "Drama", "Sport", "Film", "Children"}
-Grabbers.bench = { Encoding = 3, Passes = { Pass1 = { Type = 1, Func = function(h, c)
-  local add = Tvrn.AddProgram
-  if LUA_ONLY then add = function() end end
-  for day = 1, 14 do
-    for slot = 0, 35 do
-      local m = slot * 40
-      add(h, { ID = c.ID .. '-' .. day .. '-' .. slot, Channel = c.ID,
-               Title = 'Programme ' .. slot, Sub_Title = 'Episode ' .. day,
-               Description = 'A description of programme ' .. slot .. ' on day ' .. day .. ' of channel ' .. c.ID,
-               Category = categories[slot - math.floor(slot/5)*5 + 1],
-               Start = tt(day, m), Stop = tt(day, m + 40),
-               Episode = { Number = '0.' .. day .. '.', System = 'xmltv_ns' } })
-    end
-  end
-end } } }
-)";
-
 struct TBenchFolder {
     TBenchFolder() {
         std::string pattern = (fs::temp_directory_path() / "tavrin-bench-XXXXXX").string();
         Root = std::string(mkdtemp(pattern.data())) + "/";
         fs::create_directories(Root + "scripts");
         fs::create_directories(Root + "settings/bench");
-        std::ofstream(Root + "scripts/bench.lua") << kScript;
+        fs::copy_file(fs::path(TAVRIN_SOURCE_DIR) / "bench/grabber.lua", Root + "scripts/bench.lua");
         std::ofstream(Root + "settings/tavrin.ini")
             << "[Settings]\nDoXMLSort=1\nSaveLog=0\nCharSet=3\nTimeZone=+01:00\n[Grabbers]\nbench=1\n";
         std::ofstream cache(Root + "settings/bench/channels.lua", std::ios::binary);

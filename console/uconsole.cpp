@@ -10,6 +10,7 @@
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "util/infoswitches.h"
 #include "util/version.h"
 
 // ---- command line -----------------------------------------------------------------------------
@@ -244,14 +245,7 @@ void TConsoleGrabber::ShowDownloadStats(const std::string& speed, const std::str
     if (!downloaded.empty()) FDownloadedText = PadCut(downloaded, kDownloadedWidth, kDownloadedWidth);
 }
 
-std::string TConsoleGrabber::GetLogText() const {
-    std::string text;
-    for (const std::string& line : FLog) {
-        text += line;
-        text += "\r\n";
-    }
-    return text;
-}
+std::string TConsoleGrabber::GetLogText() const { return JoinLogLines(FLog); }
 
 void TConsoleGrabber::DrawFrame() {
     FConsole.SetCursorPosition(0, 0);
@@ -295,6 +289,16 @@ void TConsoleGrabber::Redraw() {
     put(Cut(FRemainingText, kRemainingWidth));
     FConsole.SetCursorPosition(0, 24);
     FDrawing = false;
+}
+
+std::string ConsoleUsage(const std::string& command) {
+    return "Usage: " + command + " [/D<days>] [/C<folder>] [/P<level>]\n"
+           "Runs one grab of the enabled grabbers and post processors and writes the XMLTV file.\n"
+           "\n" +
+           SharedSwitchesUsage() +
+           "\n"
+           "Exit status: 0 done, 2 a pass of the run failed, 1 an error ended the program.\n"
+           "The manual page tavrin-console(1) tells more.";
 }
 
 int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& console) {

@@ -95,6 +95,9 @@ int BarFilledCells(int32_t max, int32_t position);
 // The percentage text beside a bar: "%.3d%%", or "0%  " for a maximum of 0.
 std::string BarPercentText(int32_t max, int32_t position);
 
+// The --help text, naming the program as it was started.
+std::string ConsoleUsage(const std::string& command);
+
 // The program: runs the console and returns the process exit status; an escaping error is
 // reported as "TavrinConsole: " and its message on standard error, with status 1.
 int RunTavrinConsole(const std::vector<std::string>& args, platform::Console& console);

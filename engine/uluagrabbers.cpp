@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/userfolder.h"
 #include "scriptapi/luahelpers.h"
 #include "scriptapi/uluafuncs.h"
 #include "scriptapi/uluafuncs_tvrn.h"
@@ -19,6 +20,12 @@
 std::string BaseDir = platform::ExecutableDir();
 std::string SettingsDir = "settings";
 TLuaGrabbers* LuaGrabbers = nullptr;
+
+bool UseProgramFolder(std::string& error) {
+    const std::optional<std::string> folder = platform::ProgramFolder(error);
+    if (folder) BaseDir = *folder;
+    return folder.has_value();
+}
 
 // Defaults of the settings that name places the user is meant to replace.
 static const char* const kDefaultEMailAddress = "you@example.com";
@@ -77,6 +84,8 @@ template <class... F>
 struct TOverloaded : F... {
     using F::operator()...;
 };
+template <class... F>
+TOverloaded(F...) -> TOverloaded<F...>;  // clang 14 deduces no aggregate's arguments by itself
 
 // The engine's fields in the "Settings" and "Connection" sections. One row per key drives both the
 // reading at creation and the writing at shutdown, in the order of the rows.
@@ -113,6 +122,7 @@ const TSettingKey kSettingKeys[] = {
     {"Connection", "ProxyPassword", &TLuaGrabbers::ProxyPassword, ""},
     {"Connection", "ProxyUsername", &TLuaGrabbers::ProxyUsername, ""},
     {"Connection", "EMailServer", &TLuaGrabbers::EMailServer, kDefaultEMailServer},
+    {"Connection", "MaxPageSize", &TLuaGrabbers::MaxPageSize, "256"},
 };
 
 int32_t DefaultNumber(const TSettingKey& k) {
@@ -510,6 +520,15 @@ void TLuaGrabbers::CountHook(lua_State* L, lua_Debug*) {
     if (failure.empty()) return;
     PushText(L, failure);
     lua_error(L);
+}
+
+std::string JoinLogLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
 }
 
 // ---- panic ------------------------------------------------------------------------------------

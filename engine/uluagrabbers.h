@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/inifile.h"
 #include "listings/linklists.h"
@@ -32,6 +33,11 @@ extern std::string BaseDir;       // the program folder, ending in "/"; settable
 extern std::string SettingsDir;   // "settings", or the folder named by a front end's C switch
 extern TLuaGrabbers* LuaGrabbers; // the engine that exists, if any: how the front ends and dialogs reach it
 
+// Sets BaseDir to this process's program folder: the executable's own, or for an installed program
+// the user's own folder, made or brought up to date first (platform/userfolder.h). The front ends
+// call it once at start; false, with the reason, when that folder cannot be made.
+bool UseProgramFolder(std::string& error);
+
 // The folder of a grabber's channel files, ending in "/".
 std::string GrabberFolder(const std::string& grabberID);
 // The content of "channels.lua" for the grabber's ID and channels, lines ended by CR LF.
@@ -47,6 +53,9 @@ using TDownloadStatsEvent =
 using TStatusEvent = std::function<void(int32_t line, const std::string& text)>;
 using TProgressEvent = std::function<void(int32_t bar, int32_t value, int32_t mode)>;
 using TGetLogEvent = std::function<std::string()>;
+
+// The log text a front end gives OnGetLog from the lines it kept: each line ended by CR LF.
+std::string JoinLogLines(const std::vector<std::string>& lines);
 
 struct TLuaStateCloser {
     void operator()(lua_State* L) const { lua_close(L); }
@@ -181,6 +190,7 @@ public:
     // Held here for the HTTP client, which configures itself from them and hands them back.
     int32_t ConnectTimeout = 10000;
     int32_t ReadTimeout = 10000;
+    int32_t MaxPageSize = 256;    // MiB a downloaded page may have
     std::string Proxy;
     int32_t ProxyPort = 0;
     // The one HTTP client and the page functions over it (cache, retries), from creation until

@@ -37,6 +37,7 @@ void TLuaGrabbers::ApplyConnectionSettings() {
     THTTPSettings& settings = HTTPClient->Settings;
     settings.ConnectTimeout = ConnectTimeout;
     settings.ReadTimeout = ReadTimeout;
+    settings.MaxPageSize = MaxPageSize;
     settings.MaxRetries = MaxRetries;
     settings.RetryDelay = RetryDelay;
     settings.Proxy = Proxy;

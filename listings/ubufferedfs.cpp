@@ -5,9 +5,12 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace {
 std::string FileMessage(const char* what, const std::string& fileName, int error) {
@@ -15,9 +18,25 @@ std::string FileMessage(const char* what, const std::string& fileName, int error
 }
 }  // namespace
 
+// zlib's deflate in gzip format (a header without name or time, so that equal listings give equal
+// files), with an output block of its own.
+struct TBufferedFS::TCompressor {
+    z_stream Z{};
+    std::unique_ptr<Bytef[]> Out = std::make_unique_for_overwrite<Bytef[]>(BufferSize);
+
+    TCompressor() {
+        if (deflateInit2(&Z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, MAX_WBITS + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::bad_alloc();
+    }
+    ~TCompressor() { deflateEnd(&Z); }
+    TCompressor(const TCompressor&) = delete;
+    TCompressor& operator=(const TCompressor&) = delete;
+};
+
 TBufferedFS::TBufferedFS(const std::string& fileName, TFileMode mode)
     : FFileName(fileName), FBuffer(std::make_unique_for_overwrite<char[]>(BufferSize)) {
-    if (mode == fmReplace) {
+    if (mode == fmReplaceGzip) FCompressor = std::make_unique<TCompressor>();
+    if (mode == fmReplace || mode == fmReplaceGzip) {
         if (!FSave.Open(fileName)) throw EFCreateError(FileMessage("Cannot create file", fileName, FSave.ErrorNumber()));
         FHandle = FSave.Handle();
         FReplacing = true;
@@ -71,8 +90,30 @@ void TBufferedFS::WriteOut(const char* data, std::size_t count) {
     }
 }
 
+void TBufferedFS::Compress(const char* data, std::size_t count, bool finish) {
+    z_stream& z = FCompressor->Z;
+    do {
+        const uInt in = static_cast<uInt>(std::min<std::size_t>(count, std::size_t(1) << 30));
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        z.avail_in = in;
+        data += in;
+        count -= in;
+        const int flush = finish && count == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int rc;
+        do {   // a full output block may have more behind it; finishing runs to the stream's end
+            z.next_out = FCompressor->Out.get();
+            z.avail_out = BufferSize;
+            rc = deflate(&z, flush);
+            if (rc == Z_STREAM_ERROR) RaiseWriteError(FError = EIO);
+            const std::size_t made = BufferSize - z.avail_out;
+            if (made > 0) WriteOut(reinterpret_cast<const char*>(FCompressor->Out.get()), made);
+        } while (z.avail_out == 0 || (flush == Z_FINISH && rc == Z_OK));
+    } while (count > 0);
+}
+
 void TBufferedFS::WriteToFile(const char* data, std::size_t count) {
-    WriteOut(data, count);
+    if (FCompressor) Compress(data, count, false);
+    else WriteOut(data, count);
     FFilePos += static_cast<std::int64_t>(count);
     // A replacement is flushed to disk at Close: the disk can start on it meanwhile.
     if (FReplacing && FFilePos - FFlushStartedAt >= FlushStep) {
@@ -121,6 +162,7 @@ std::size_t TBufferedFS::Write(const void* buffer, std::size_t count) {
 
 std::int64_t TBufferedFS::Seek(std::int64_t offset, TSeekOrigin origin) {
     if (origin == soCurrent && offset == 0) return Position();
+    if (FCompressor) throw EStreamError(FileMessage("Cannot seek in file", FFileName, ESPIPE));
     Flush();
     const int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
     const off_t pos = FHandle >= 0 ? ::lseek(FHandle, static_cast<off_t>(offset), whence) : -1;
@@ -135,6 +177,7 @@ void TBufferedFS::Close() {
     if (!error) {
         try {
             Flush();
+            if (FCompressor) Compress(nullptr, 0, true);
         } catch (const EWriteError&) {
             error = FError;
         }

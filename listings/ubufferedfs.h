@@ -9,6 +9,9 @@
 // failure, and when the stream goes without Close, the named file stays as it
 // was.
 //
+// In fmReplaceGzip mode the same, but what is written is gzip-compressed on
+// its way from the buffer to the new file.
+//
 // Every failure is an exception with a message: a file that cannot be
 // created, a write that fails (disk full), a seek, and the last flush at
 // Close. Call Close to finish a file and learn of a failing last write. In the
@@ -49,6 +52,7 @@ enum TFileMode {
     fmCreate,     // create the file, or truncate the one that exists
     fmOpenWrite,  // open an existing file for writing, at its start, keeping its contents
     fmReplace,    // a new file that replaces the named one at Close, durably (see above)
+    fmReplaceGzip,  // as fmReplace, the bytes gzip-compressed; no seeking
 };
 
 enum TSeekOrigin { soBeginning, soCurrent, soEnd };
@@ -128,6 +132,9 @@ private:
     void WriteToFile(const char* data, std::size_t count);
     void CheckUsable() const;
     [[noreturn]] void RaiseWriteError(int error) const;
+    void Compress(const char* data, std::size_t count, bool finish);
+
+    struct TCompressor;
 
     int FHandle = -1;
     bool FOpen = false;
@@ -140,4 +147,5 @@ private:
     std::int32_t FBufPos = 0;   // bytes held in the buffer, not yet written out
     static constexpr std::int64_t FlushStep = 4 << 20;
     std::int64_t FFlushStartedAt = 0;  // the position at which writing to disk was last started
+    std::unique_ptr<TCompressor> FCompressor;  // fmReplaceGzip: between the buffer and the file
 };

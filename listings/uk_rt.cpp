@@ -74,6 +74,14 @@ void Log(const TFeedLog& log, const std::string& line) {
     if (log) log(line);
 }
 
+// Raises the error with page bytes that cannot be shown as "?": the message reaches the log as a C
+// string, so a NUL would cut it short, and a line break would start a line of the page's making.
+[[noreturn]] void FeedError(std::string message) {
+    for (char& c : message)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    throw EFeedError(message);
+}
+
 // ---- the fields of one programme line
 
 constexpr int kFields = 23;
@@ -137,7 +145,7 @@ public:
 
 private:
     [[noreturn, gnu::noinline, gnu::cold]] void MissingSeparator() const {
-        throw EFeedError("Parse error in channel " + FChannelID);
+        FeedError("Parse error in channel " + FChannelID);
     }
 
     const char* FAt;  // the start of the next line
@@ -153,11 +161,11 @@ private:
 
 [[noreturn, gnu::noinline, gnu::cold]] void BadDateTime(const char* what, std::string_view field,
                                                         const char* reason, const std::string& channelID) {
-    throw EFeedError(std::string(what) + " " + Quoted(field) + " " + reason + " (channel " + channelID + ")");
+    FeedError(std::string(what) + " " + Quoted(field) + " " + reason + " (channel " + channelID + ")");
 }
 
 [[noreturn, gnu::noinline, gnu::cold]] void NotWholeNumber(std::string_view part, const std::string& channelID) {
-    throw EFeedError(Quoted(part) + " is not a whole number (channel " + channelID + ")");
+    FeedError(Quoted(part) + " is not a whole number (channel " + channelID + ")");
 }
 
 // The part at 1-based bytes first..last (within the field), digits only.

@@ -11,6 +11,7 @@
 
 #include "listings/codecs.h"
 #include "listings/xmlescape.h"
+#include "util/fileutils.h"
 
 const char* const XMLTVTagNames[XMLTVTagCount] = {
     "tv", "channel", "display-name", "url", "programme", "title", "sub-title", "desc", "credits", "director",
@@ -97,7 +98,8 @@ inline void TXMLTV::Markup(std::string_view Text) { FStream->Put(Text.data(), Te
 inline void TXMLTV::Markup(char C) { FStream->Put(C); }
 
 TXMLTV::TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet)
-    : FOwnedStream(std::make_unique<TBufferedFS>(FileName, fmReplace)), FStream(FOwnedStream.get()) {
+    : FOwnedStream(std::make_unique<TBufferedFS>(FileName, IsGzipFileName(FileName) ? fmReplaceGzip : fmReplace)),
+      FStream(FOwnedStream.get()) {
     Start(TimeZone, CharSet);
 }
 

@@ -55,7 +55,8 @@ public:
     // Writes to FileName. The document goes to a new file beside it that replaces FileName only when
     // the document is complete and flushed to disk (fmReplace), so a failed run leaves the previous
     // listings in place, and a power cut the previous listings or the new ones, never a part. A
-    // character set outside 1 to 3 writes ISO-8859-1.
+    // FileName ending in ".gz" gets the document gzip-compressed (fmReplaceGzip). A character set
+    // outside 1 to 3 writes ISO-8859-1.
     TXMLTV(const std::string& FileName, const TTimeZone& TimeZone, int CharSet);
     // Writes to a stream the caller owns and keeps alive until the writer is gone; the writer writes
     // its buffer out when complete, and leaves closing it to the caller.

@@ -16,7 +16,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kIdleIntervalMs = 100;                 // how often OnIdle runs while a request waits
+constexpr int kIdleIntervalMs = 100;                 // the longest wait between two calls of OnIdle
 constexpr int64_t kMaxReserve = 64 * 1024 * 1024;    // a Content-Length we trust for reserving memory
 constexpr long kAuthMethods = CURLAUTH_BASIC | CURLAUTH_DIGEST | CURLAUTH_NTLM;
 
@@ -61,6 +61,11 @@ unsigned SchemeBit(const std::string& value) {
     return 0;
 }
 
+int64_t MaxPageBytes(const THTTPSettings& settings) {
+    const int64_t mib = settings.MaxPageSize > 0 ? settings.MaxPageSize : THTTPSettings::DefaultMaxPageSize;
+    return mib * 1024 * 1024;
+}
+
 struct TListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -77,6 +82,8 @@ struct THTTPClient::TTransfer {
 
     std::string Body;
     std::string Location;
+    int64_t MaxBody = 0;          // bytes a body may have
+    bool TooLarge = false;        // the body went past MaxBody: the transfer was ended
     int Code = 0;                 // status of the answer whose headers are being read
     unsigned WebOffered = 0, ProxyOffered = 0;
     bool WebCredentials = false, ProxyCredentials = false;
@@ -85,8 +92,15 @@ struct THTTPClient::TTransfer {
     bool BodyStarted = false;
     bool Connected = false;       // set once a connection stands; the read time-out counts from then
     Clock::time_point LastActivity = Clock::now();
+    Clock::time_point SpanStart = Clock::now();  // the read time-out's span now running
+    int64_t SpanBytes = 0;                       // bytes moved in it, either way
     int64_t LastUpload = 0;
     std::exception_ptr Pending;   // an exception of a callback, raised again once libcurl is out
+
+    void Moved(size_t bytes) {
+        LastActivity = Clock::now();
+        SpanBytes += static_cast<int64_t>(bytes);
+    }
 
     void EndBody() {
         if (!BodyStarted) return;
@@ -95,7 +109,7 @@ struct THTTPClient::TTransfer {
     }
 
     void HeaderLine(const std::string& line) {
-        LastActivity = Clock::now();
+        Moved(line.size());
         if (StartsWithNoCase(line, "HTTP/")) {
             // A new answer (an interim one, or the one after an authentication round): forget the last.
             EndBody();
@@ -127,20 +141,28 @@ struct THTTPClient::TTransfer {
         }
     }
 
-    void BodyData(const char* data, size_t size) {
-        LastActivity = Clock::now();
+    // False when the body would grow past MaxBody: the transfer must end.
+    bool BodyData(const char* data, size_t size) {
+        Moved(size);
         if (!BodyStarted) {
             BodyStarted = true;
             curl_off_t expected = -1;
             if (curl_easy_getinfo(Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &expected) != CURLE_OK) expected = -1;
-            if (expected > 0) Body.reserve(static_cast<size_t>(std::min<int64_t>(expected, kMaxReserve)));
+            if (expected > MaxBody) TooLarge = true;  // announced too large: not a byte more
+            else if (expected > 0) Body.reserve(static_cast<size_t>(std::min<int64_t>(expected, kMaxReserve)));
             if (Client->OnProgress) Client->OnProgress(2, expected > 0 ? expected : 0, 1);
+        }
+        if (TooLarge || static_cast<int64_t>(Body.size() + size) > MaxBody) {
+            TooLarge = true;
+            std::string().swap(Body);
+            return false;
         }
         Body.append(data, size);
         const int64_t got = static_cast<int64_t>(Body.size());
         if (Client->OnProgress) Client->OnProgress(2, got, 2);
         if (Client->OnDownloadStats)
             Client->OnDownloadStats("", "", FormatSizeBias(1, Client->BytesDownloaded + got) + "B Downloaded");
+        return true;
     }
 };
 
@@ -151,8 +173,7 @@ using TTransfer = THTTPClient::TTransfer;
 size_t BodyCallback(char* data, size_t size, size_t count, void* user) {
     auto* t = static_cast<TTransfer*>(user);
     try {
-        t->BodyData(data, size * count);
-        return size * count;
+        return t->BodyData(data, size * count) ? size * count : 0;  // 0 fails the transfer
     } catch (...) {
         t->Pending = std::current_exception();
         return 0;  // fails the transfer with a write error
@@ -173,15 +194,17 @@ size_t HeaderCallback(char* data, size_t size, size_t count, void* user) {
 int PrereqCallback(void* user, char*, char*, int, int) {
     auto* t = static_cast<TTransfer*>(user);
     t->Connected = true;
-    t->LastActivity = Clock::now();
+    t->Moved(0);
+    t->SpanStart = t->LastActivity;
+    t->SpanBytes = 0;
     return CURL_PREREQFUNC_OK;
 }
 
 int XferCallback(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulNow) {
     auto* t = static_cast<TTransfer*>(user);
-    if (ulNow != t->LastUpload) {  // a body going out counts as activity too
+    if (ulNow != t->LastUpload) {  // a body going out counts as activity too; each round starts at 0
+        t->Moved(ulNow > t->LastUpload ? static_cast<size_t>(ulNow - t->LastUpload) : 0);
         t->LastUpload = ulNow;
-        t->LastActivity = Clock::now();
     }
     return 0;
 }
@@ -210,6 +233,10 @@ private:
 void THTTPClient::TEasyDeleter::operator()(void* easy) const { curl_easy_cleanup(static_cast<CURL*>(easy)); }
 void THTTPClient::TShareDeleter::operator()(void* share) const { curl_share_cleanup(static_cast<CURLSH*>(share)); }
 void THTTPClient::TMultiDeleter::operator()(void* multi) const { curl_multi_cleanup(static_cast<CURLM*>(multi)); }
+
+int32_t EffectiveReadTimeout(const THTTPSettings& settings) {
+    return settings.ReadTimeout > 0 ? settings.ReadTimeout : THTTPSettings::DefaultReadTimeout;
+}
 
 THTTPClient::THTTPClient() {
     GlobalInit();
@@ -328,6 +355,7 @@ THTTPResponse THTTPClient::Perform(const std::string& url, const std::string* bo
     TTransfer t;
     t.Client = this;
     t.Easy = static_cast<CURL*>(FEasy.get());
+    t.MaxBody = MaxPageBytes(Settings);
     try {
         Configure(url, body, t);
     } catch (const std::runtime_error& e) {
@@ -344,9 +372,8 @@ THTTPResponse THTTPClient::Perform(const std::string& url, const std::string* bo
             response.Error = curl_multi_strerror(attached.Code());
             return response;
         }
-        const int readTimeout = Settings.ReadTimeout;
-        Clock::time_point lastIdle = Clock::now();
-        t.LastActivity = lastIdle;
+        const int readTimeout = EffectiveReadTimeout(Settings);
+        t.LastActivity = Clock::now();
         for (bool done = false; !done;) {
             int running = 0;
             const CURLMcode mc = curl_multi_perform(multi, &running);
@@ -366,13 +393,20 @@ THTTPResponse THTTPClient::Perform(const std::string& url, const std::string* bo
 
             int waitMs = kIdleIntervalMs;
             const Clock::time_point now = Clock::now();
-            if (readTimeout > 0 && t.Connected) {
-                const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - t.LastActivity).count();
-                if (idle >= readTimeout) {
+            if (t.Connected) {
+                using std::chrono::duration_cast, std::chrono::milliseconds;
+                const auto idle = duration_cast<milliseconds>(now - t.LastActivity).count();
+                auto span = duration_cast<milliseconds>(now - t.SpanStart).count();
+                if (span >= readTimeout && t.SpanBytes >= kMinBytesPerReadTimeout) {
+                    t.SpanStart = now;  // enough went through: the next span starts
+                    t.SpanBytes = 0;
+                    span = 0;
+                }
+                if (idle >= readTimeout || span >= readTimeout) {
                     readTimedOut = true;  // leaving the multi handle unfinished closes the connection
                     break;
                 }
-                waitMs = static_cast<int>(std::min<int64_t>(waitMs, readTimeout - idle));
+                waitMs = static_cast<int>(std::min<int64_t>({waitMs, readTimeout - idle, readTimeout - span}));
             }
             const CURLMcode pc = curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
             if (pc != CURLM_OK) {
@@ -380,10 +414,9 @@ THTTPResponse THTTPClient::Perform(const std::string& url, const std::string* bo
                 t.EndBody();
                 return response;
             }
-            if (OnIdle && Clock::now() - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
-                lastIdle = Clock::now();
-                OnIdle();
-            }
+            // Every wake, by data or by the time-out: the caller never goes longer than the
+            // time-out without a turn, however slowly libcurl reports progress.
+            if (OnIdle) OnIdle();
         }
     }
     t.EndBody();
@@ -403,6 +436,9 @@ THTTPResponse THTTPClient::Perform(const std::string& url, const std::string* bo
     if (readTimedOut) {
         response.Outcome = THTTPOutcome::ReadTimeout;
         response.Error = "Read timed out";
+    } else if (t.TooLarge) {
+        response.Error = "Page larger than " + std::to_string(t.MaxBody / (1024 * 1024)) +
+                         " MiB (the \"MaxPageSize\" setting)";
     } else {
         // No time limit but the connect time-out is set, so a time-out from libcurl is that one.
         response.Outcome = result == CURLE_OPERATION_TIMEDOUT ? THTTPOutcome::ConnectTimeout : THTTPOutcome::Failed;

@@ -12,8 +12,14 @@
 // The "Connection" settings and the credentials of the current request. Every request reads them
 // afresh, so a change made by the settings dialog applies from the next request on.
 struct THTTPSettings {
+    static constexpr int32_t DefaultReadTimeout = 10000;
+    static constexpr int32_t DefaultMaxPageSize = 256;  // MiB
+
     int32_t ConnectTimeout = 10000;  // ms to establish the connection; 0 or less: the system's limit
-    int32_t ReadTimeout = 10000;     // ms without a byte received once connected; 0 or less: none
+    // Once connected, a request that receives nothing for this many ms, or moves less than
+    // kMinBytesPerReadTimeout within one such span, has timed out. 0 or less: the default.
+    int32_t ReadTimeout = DefaultReadTimeout;
+    int32_t MaxPageSize = DefaultMaxPageSize;  // MiB a body may have; 0 or less: the default
     int32_t MaxRetries = 3;          // further attempts after a timed-out one
     int32_t RetryDelay = 3000;       // ms between attempts
     std::string Proxy;               // host name; empty: no proxy (nor one from the environment)
@@ -22,12 +28,20 @@ struct THTTPSettings {
     std::string WebUsername, WebPassword;  // given by the script for the current request
 };
 
+// A trickle this slow is no better than silence: a server that sends a byte a second is never
+// silent for long, yet would hold a grab for hours.
+constexpr int64_t kMinBytesPerReadTimeout = 1024;
+
+// The read time-out a request works with: ReadTimeout, or the default for 0 or less.
+int32_t EffectiveReadTimeout(const THTTPSettings& settings);
+
 enum class THTTPOutcome {
     Ok,              // a 2xx answer
     HTTPError,       // any other status, redirects included: they are never followed
     ConnectTimeout,
-    ReadTimeout,     // connected, then nothing arrived for ReadTimeout ms
-    Failed,          // anything else: refused, name not found, connection dropped, bad URL...
+    ReadTimeout,     // connected, then too little arrived within ReadTimeout ms
+    Failed,          // anything else: refused, name not found, connection dropped, bad URL, a body
+                     // larger than MaxPageSize...
 };
 
 struct THTTPResponse {
@@ -70,7 +84,7 @@ public:
     // During transfers: empty speed and remaining texts, and "<size>B Downloaded".
     std::function<void(const std::string& speed, const std::string& remaining, const std::string& downloaded)>
         OnDownloadStats;
-    // Called about every 100 ms while a request waits on the network, so that a window stays alive.
+    // Called at least every 100 ms while a request runs, so that a window stays alive.
     std::function<void()> OnIdle;
 
     void Log(const std::string& text, bool debugOnly) const {

@@ -19,6 +19,12 @@ namespace {
 
 bool IsRedirect(int32_t status) { return status == 302 || status == 303 || status == 307; }
 
+// Text from the network in a log line: no line breaks, no terminal escapes.
+void ShowControlsAsQuestionMarks(std::string& text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+}
+
 // The cached page at path when it is fresh enough for cacheAge: one open, one status (time and
 // size) and one read straight into the page. A page that cannot be read counts as stale, and so
 // does an empty one, which was never written as such (empty pages are not cached): both are
@@ -56,6 +62,35 @@ bool ReadFreshPage(const std::string& path, int32_t cacheAge, double startDateTi
 }
 
 }  // namespace
+
+std::string URLForLog(std::string_view url) {
+    // The authority runs from after "//" (or from the start, as libcurl guesses a missing scheme) to
+    // the first "/", "?" or "#"; the user information is what precedes its last "@".
+    size_t start = 0;
+    const size_t scheme = url.find("://");
+    if (scheme != std::string_view::npos && url.find_first_of("/?#") > scheme) start = scheme + 3;
+    else if (url.substr(0, 2) == "//") start = 2;
+    const size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const size_t at = url.substr(start, end - start).rfind('@');
+    std::string shown(url.substr(0, start));
+    shown += url.substr(at == std::string_view::npos ? start : start + at + 1);
+    ShowControlsAsQuestionMarks(shown);  // URLs are often built from page text
+    return shown;
+}
+
+std::string BodyExcerpt(std::string_view body) {
+    constexpr size_t kMaxExcerpt = 200;
+    size_t length = std::min(body.size(), kMaxExcerpt);
+    // Cut before a character whose UTF-8 continuation bytes would be left behind.
+    if (length < body.size())
+        for (size_t back = 0; back < 3 && length > 0 && (static_cast<unsigned char>(body[length]) & 0xC0) == 0x80;
+             ++back)
+            --length;
+    std::string excerpt(body.substr(0, length));
+    ShowControlsAsQuestionMarks(excerpt);
+    if (length < body.size()) excerpt += " ... (" + std::to_string(body.size()) + " bytes)";
+    return excerpt;
+}
 
 int32_t CacheAgeDays(double startDateTime, double fileDateTime) {
     const double days = startDateTime - fileDateTime + 0.1;
@@ -102,11 +137,22 @@ std::optional<std::string> CachePathIn(const std::string& folder, const std::str
 }
 
 THTTPFunctions::THTTPFunctions(THTTPClient& client, std::string baseDir, double startDateTime)
-    : Sleep(platform::SleepMs),
+    : Sleep([this](uint32_t ms) { WaitKeepingAlive(ms); }),
       FClient(client),
       FBaseDir(std::move(baseDir)),
       FStartDateTime(startDateTime),
       FCacheWriter(FBaseDir + "temp/") {}
+
+void THTTPFunctions::WaitKeepingAlive(uint32_t ms) const {
+    // A retry delay of seconds must not freeze a window: wait in slices, giving it a turn after each.
+    constexpr uint32_t kSliceMs = 100;
+    while (ms > 0) {
+        const uint32_t slice = std::min(ms, kSliceMs);
+        platform::SleepMs(slice);
+        ms -= slice;
+        if (FClient.OnIdle) FClient.OnIdle();
+    }
+}
 
 std::string THTTPFunctions::CacheFolder(const std::optional<std::string>& scriptID) const {
     return FBaseDir + "cache/" + scriptID.value_or("none") + "/";
@@ -130,7 +176,7 @@ TPageResult THTTPFunctions::Fetch(const TPageRequest& request, const std::string
                         false);
     }
 
-    if (FClient.OnStatus) FClient.OnStatus(3, "Downloading " + request.URL + " ...");
+    if (FClient.OnStatus) FClient.OnStatus(3, "Downloading " + URLForLog(request.URL) + " ...");
 
     TPageResult result;
     if (cachePath && ReadFreshPage(*cachePath, request.CacheAge, FStartDateTime, result.Page)) {
@@ -172,17 +218,18 @@ TPageResult THTTPFunctions::Download(const std::string& url, const std::string* 
             case THTTPOutcome::HTTPError:
                 result.Status = response.Status;
                 if (!postVars && IsRedirect(response.Status)) {
-                    FClient.Log("Redirecting to: " + response.Location, true);
+                    FClient.Log("Redirecting to: " + URLForLog(response.Location), true);
                     result.Page = std::move(response.Location);
                     return result;
                 }
-                FClient.Log("HTTP Protocol error(" + std::to_string(response.Status) + ") downloading \"" + url +
-                                "\" : " + response.Body,
+                FClient.Log("HTTP Protocol error(" + std::to_string(response.Status) + ") downloading \"" +
+                                URLForLog(url) + "\" : " + BodyExcerpt(response.Body),
                             false);
                 return result;
             case THTTPOutcome::Failed:
                 result.Status = response.Status;
-                FClient.Log("Error downloading \"" + url + "\" : " + response.Error, false);
+                ShowControlsAsQuestionMarks(response.Error);  // it may quote what the server sent
+                FClient.Log("Error downloading \"" + URLForLog(url) + "\" : " + response.Error, false);
                 return result;
         }
     }

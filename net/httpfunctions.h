@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "net/cachewriter.h"
 #include "net/httpclient.h"
@@ -49,6 +50,8 @@ public:
 
     // The waits between attempts; tests replace it.
     std::function<void(uint32_t ms)> Sleep;
+    // The default wait: sleeps in slices of at most 100 ms and calls the client's OnIdle after each.
+    void WaitKeepingAlive(uint32_t ms) const;
 
 private:
     TPageResult Fetch(const TPageRequest& request, const std::string* postVars);
@@ -67,6 +70,13 @@ private:
 int32_t CacheAgeDays(double startDateTime, double fileDateTime);
 // The local date-time of a file time in milliseconds since 1970-01-01 UTC.
 double FileDateTime(int64_t fileUnixMs);
+
+// A URL as the log shows it: without the user name and password it may carry ("user:pw@"), control
+// characters shown as "?".
+std::string URLForLog(std::string_view url);
+// The start of an error page for one log line: at most 200 bytes (not cutting a UTF-8 character),
+// control characters shown as "?", and when there was more " ... (<size> bytes)".
+std::string BodyExcerpt(std::string_view body);
 
 // The path of a script-chosen cache file inside `folder` (which ends in "/"), "\" counting as a
 // separator. None when the name is absolute, holds a NUL byte, names no file, or whose ".." parts

@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "platform/files.h"
+#include "util/fileutils.h"
 
 namespace {
 
@@ -329,7 +330,9 @@ std::string ComposeLogMail(const std::vector<std::string>& recipients, const std
     m += "--" + boundary + "\r\n" + textHeaders + "Content-Disposition: inline\r\n\r\n" + QuotedPrintable(body);
     // The line break before a boundary belongs to the boundary: the body's own last one stays.
     m += "\r\n--" + boundary + "\r\n";
-    m += "Content-Type: application/xml; " + FileNameParameter("name", attachment->FileName) + "\r\n";
+    // A compressed output file travels as it is, compressed.
+    const char* type = IsGzipFileName(attachment->FileName) ? "application/gzip" : "application/xml";
+    m += std::string("Content-Type: ") + type + "; " + FileNameParameter("name", attachment->FileName) + "\r\n";
     m += "Content-Transfer-Encoding: base64\r\n";
     m += "Content-Disposition: attachment; " + FileNameParameter("filename", attachment->FileName) + "\r\n\r\n";
     m += Base64Lines(attachment->Data);

@@ -50,6 +50,7 @@ struct TMailAttachment {
     std::string Data;
 };
 // The whole message: headers, then the quoted-printable body, or with an attachment a
-// multipart/mixed message of the body and the file in base64 as application/xml.
+// multipart/mixed message of the body and the file in base64 as application/xml (application/gzip
+// for a file name ending in ".gz").
 std::string ComposeLogMail(const std::vector<std::string>& recipients, const std::string& body,
                            const TMailAttachment* attachment, const std::string& date, const std::string& boundary);

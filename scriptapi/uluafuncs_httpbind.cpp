@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "net/httpfunctions.h"
 #include "scriptapi/luahelpers.h"
@@ -12,6 +13,12 @@
 #include "scriptapi/uluafuncs.h"
 
 namespace {
+
+// A value that goes into a request header: a line break would end the header and start one of the
+// script's choosing, a NUL would cut it short.
+bool FitsInAHeader(const std::string& value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
+}
 
 std::string OptionalText(lua_State* L, int index) { return ArgGiven(L, index) ? ReadText(L, index) : std::string(); }
 
@@ -40,23 +47,27 @@ int Get(lua_State* L) {
     static const Usage usage{"Get", "[Page] [Error] = HTTP.Get([URL],[Grabber],[Username],[Password],[CacheFile],[CacheAge])",
                              1};
     CheckArgs(L, usage, {Arg::Any}, ArgCount::AtLeast);
-    TScriptHost& host = ScriptHost(L);
-    return PushResult(L, host.FetchPage(ReadRequest(L, 2), nullptr));
+    const TPageRequest request = ReadRequest(L, 2);
+    if (!FitsInAHeader(request.Username)) UsageError(L, usage);  // digest authentication quotes it raw
+    return PushResult(L, ScriptHost(L).FetchPage(request, nullptr));
 }
 
 int Post(lua_State* L) {
     static const Usage usage{
         "Post", "[Page] [Error] = HTTP.Post([URL],[PostVars],[Grabber],[Username],[Password],[CacheFile],[CacheAge])", 2};
     CheckArgs(L, usage, {Arg::Any, Arg::Any}, ArgCount::AtLeast);
-    TScriptHost& host = ScriptHost(L);
     const std::string postVars = ReadText(L, 2);
-    return PushResult(L, host.FetchPage(ReadRequest(L, 3), &postVars));
+    const TPageRequest request = ReadRequest(L, 3);
+    if (!FitsInAHeader(request.Username)) UsageError(L, usage);
+    return PushResult(L, ScriptHost(L).FetchPage(request, &postVars));
 }
 
 int SetAcptEnc(lua_State* L) {
     static const Usage usage{"SetAcptEnc", "HTTP.SetAcptEnc([Enc])", 1};
     CheckArgs(L, usage, {Arg::String});
-    ScriptHost(L).SetAcceptEncoding(ReadText(L, 1));
+    const std::string encoding = ReadText(L, 1);
+    if (!FitsInAHeader(encoding)) UsageError(L, usage);
+    ScriptHost(L).SetAcceptEncoding(encoding);
     return 0;
 }
 

@@ -4,9 +4,12 @@
 set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config
-  liblua5.1-0-dev libcurl4-openssl-dev qt6-base-dev
+  liblua5.1-0-dev libcurl4-openssl-dev qt6-base-dev zlib1g-dev
   libgtest-dev libbenchmark-dev
-  xmltv-util libxml2-utils python3 python3-aiosmtpd tmux
+  xmltv-util libxml2-utils libxml2-dev python3 python3-aiosmtpd tmux
+  xvfb xdotool imagemagick time
+  man-db groff-base desktop-file-utils
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -51,3 +51,9 @@ std::string ConvertSlashes(const std::string& path) {
     std::replace(result.begin(), result.end(), '/', '\\');
     return result;
 }
+
+bool IsGzipFileName(std::string_view name) {
+    if (name.size() < 3) return false;
+    const std::string_view end = name.substr(name.size() - 3);
+    return end[0] == '.' && (end[1] == 'g' || end[1] == 'G') && (end[2] == 'z' || end[2] == 'Z');
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // How the search treats symbolic links. Follow looks through them (a scripts folder may be linked
@@ -23,3 +24,7 @@ bool IsSingleFolderName(const std::string& name);
 
 // The path with every "/" turned into "\". The file layer accepts either separator.
 std::string ConvertSlashes(const std::string& path);
+
+// A file name ending in ".gz" (letter case ignored): such an output file is written, and mailed,
+// gzip-compressed.
+bool IsGzipFileName(std::string_view name);

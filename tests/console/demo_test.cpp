@@ -2,9 +2,6 @@
 // build lays out the real one.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -16,11 +13,6 @@ using namespace testing_support;
 namespace fs = std::filesystem;
 
 namespace {
-
-int Shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 struct TProgramme {
     std::string start, stop, channel, title;
@@ -94,6 +86,32 @@ TEST(ConsoleDemoTest, GrabsTheBundledListings) {
     EXPECT_EQ(log.find("failed"), std::string::npos) << log;
     // The run rewrote the copies only: the selection is stored as it was.
     EXPECT_EQ(ReadFile(root + "demo/demo/userchannels.txt"), ReadFile(source / "settings-demo/demo/userchannels.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+// --help and --version answer at once: nothing is read, made or grabbed in the program folder.
+TEST(ConsoleDemoTest, HelpAndVersionAnswerWithoutARun) {
+    const struct {
+        const char* args;
+        const char* start;
+    } cases[] = {
+        {"--version", "Tavrin 3.12.00W\n"},
+        {"/D2 -V", "Tavrin 3.12.00W\n"},
+        {"-h --version", "Usage: TavrinConsole [/D<days>] [/C<folder>] [/P<level>]\n"},
+        {"--help", "Usage: TavrinConsole "},
+    };
+    for (const auto& c : cases) {
+        ProgramFolder folder;
+        fs::copy_file(TAVRIN_CONSOLE_EXE, folder.Root + "TavrinConsole");
+        EXPECT_EQ(Shell("'" + folder.Root + "TavrinConsole' " + c.args + " > '" + folder.Root + "out.txt'"), 0) << c.args;
+        const std::string text = ReadFile(folder.Root + "out.txt");
+        EXPECT_EQ(text.substr(0, std::string(c.start).size()), c.start) << c.args;
+        EXPECT_FALSE(fs::exists(folder.Root + "temp")) << c.args;
+        EXPECT_FALSE(fs::exists(folder.Root + "settings/tavrin.ini")) << c.args;
+    }
 }
 
 }  // namespace

@@ -40,11 +40,11 @@ const char* const kEnabled = "[Grabbers]\ng=1\nabc=1\n[GrabberOrder]\ng=1\nabc=2
 
 struct Grab {
     explicit Grab(const std::string& passes, const std::string& extra = "", int dayLimit = 0,
-                  const std::string& ini = kEnabled)
+                  const std::string& ini = kEnabled, const std::string& outName = "out.xml")
         : folder(), run((folder.Ini(ini), folder.Script("g.lua", std::string(kGrabberHead) + "Grabbers.g.Passes = {" +
                                                                     passes + "}\n" + extra),
                          folder)) {
-        run.Engine->OutFile = folder.Root + "out.xml";
+        run.Engine->OutFile = folder.Root + outName;
         run.Engine->DayLimit = dayLimit;
         run.Engine->OnProgress = [this](int32_t bar, int32_t value, int32_t mode) {
             if (bar == 1 && mode == 1) maxima.push_back(value);
@@ -406,6 +406,27 @@ TEST(GrabTest, ImpossibleTimesNeverWritten) {
                   std::string::npos) << c.title;
     }
     EXPECT_EQ(grab.status, 0);
+}
+
+// An output file ending in ".gz" holds, compressed, what a plain file of the same grab holds: valid
+// XMLTV, longer than a buffer, and no temporary file is left beside it.
+TEST(GrabTest, CompressedOutput) {
+    const std::string passes =
+        "Pass1={Type=1,Func=function(h,c) for i=0,799 do local hr,mi=math.floor(i/60),i%60\n"
+        " Tvrn.AddProgram(h,{Channel=c.ID,Title='Show '..i..' & more',Start=tt(2024,3,5,hr,mi)}) end end}";
+    const std::string named = "Grabbers.g.Init = function(h) Tvrn.AddUserChannel(h,{ID='c1',XML_ID='c1.test',Name='One'})"
+                              " Tvrn.AddUserChannel(h,{ID='c2',XML_ID='c2.test',Name='Two'}) end";
+    const Grab plain(passes, named), packed(passes, named, 0, kEnabled, "out.xml.GZ");
+    const std::string root = packed.folder.Root, xml = plain.Output(), gz = ReadFile(root + "out.xml.GZ");
+    ASSERT_GT(xml.size(), 2u * 65536);
+    ASSERT_EQ(gz.substr(0, 2), "\x1f\x8b");
+    EXPECT_LT(gz.size(), xml.size() / 4);
+    ASSERT_EQ(Shell("zcat < '" + root + "out.xml.GZ' > '" + root + "unpacked.xml'"), 0);
+    EXPECT_TRUE(ReadFile(root + "unpacked.xml") == xml);
+    EXPECT_EQ(Shell("zcat < '" + root + "out.xml.GZ' | xmllint --nonet --noout --dtdvalid /usr/share/xmltv/xmltv.dtd -"),
+              0);
+    for (const auto& entry : std::filesystem::directory_iterator(root))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 TEST(GrabTest, WritingProgress) {

@@ -102,6 +102,14 @@ TEST_F(HTTPBindingTest, RaisesTheUsageErrorsOfEachFunction) {
          "SetAcptEnc, 2 parameters found, 1 parameters expected. Usage: \"HTTP.SetAcptEnc([Enc])\""},
         {"HTTP.SetAcptEnc({})", "SetAcptEnc, incorrect parameter type(s). Usage: \"HTTP.SetAcptEnc([Enc])\""},
         {"HTTP.SetAcptEnc(nil)", "SetAcptEnc, incorrect parameter type(s). Usage: \"HTTP.SetAcptEnc([Enc])\""},
+        // A header value with a line break would add headers of the script's choosing.
+        {"HTTP.SetAcptEnc('x\\r\\nX-Injected: yes')",
+         "SetAcptEnc, incorrect parameter type(s). Usage: \"HTTP.SetAcptEnc([Enc])\""},
+        {"HTTP.SetAcptEnc('gzip\\n')", "SetAcptEnc, incorrect parameter type(s). Usage: \"HTTP.SetAcptEnc([Enc])\""},
+        {"HTTP.SetAcptEnc('gzip\\0')", "SetAcptEnc, incorrect parameter type(s). Usage: \"HTTP.SetAcptEnc([Enc])\""},
+        {"HTTP.Get(URL .. '/digest', H, 'ann\\r\\nX-Injected: yes', 'pw')",
+         "Get, 4 parameters found, 1 parameters expected. Usage: " + kGetUsage},
+        {"Tvrn.Post(URL, 'a=1', H, 'ann\\r')", "Post, 4 parameters found, 2 parameters expected. Usage: " + kPostUsage},
         {"Tvrn.CleanCache(H)",
          "CleanCache, 1 parameters found, 2 parameters expected. Usage: \"Tvrn.CleanCache([Grabber],[MaxDays])\""},
         {"Tvrn.CleanCache(H, 1, 2)",
@@ -227,6 +235,17 @@ TEST_F(HTTPBindingTest, AppliesTheConnectionSettingsOfTheEngineToTheNextRequest)
             if (line.find("timed out") != std::string::npos) retries.push_back(line);
         EXPECT_EQ(retries, c.Retries);
     }
+}
+
+TEST_F(HTTPBindingTest, FailsAPageLargerThanMaxPageSize) {
+    Engine().MaxPageSize = 1;   // MiB, as the settings file gives it
+    Run->Lines.clear();
+    const std::string path = "/page?size=" + std::to_string(1024 * 1024 + 1);
+    EXPECT_EQ(Lua("return HTTP.Get(URL .. '" + path + "', H, nil, nil, 'big.html')"), (std::vector<std::string>{"", "-1"}));
+    EXPECT_EQ(Run->Lines, std::vector<std::string>{"Error downloading \"" + Server->URL(path) +
+                                                   "\" : Page larger than 1 MiB (the \"MaxPageSize\" setting)"});
+    EXPECT_EQ(ReadCache("test", "big.html"), std::nullopt);
+    EXPECT_EQ(Engine().Downloads, 0);
 }
 
 TEST_F(HTTPBindingTest, CountsDownloadsInTheEngineAndReportsThem) {

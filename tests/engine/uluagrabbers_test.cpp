@@ -252,7 +252,7 @@ TEST(EngineTest, FirstShutdownWritesEveryDefault) {
         "data.xml\r\nXMLSort=CAO\r\nSortRev=0\r\nDoXMLSort=0\r\nSaveLog=1\r\nLogFile=log.txt\r\nEMailLog=0\r\n"
         "AttachXML=0\r\nEMailAddress=you@example.com\r\nDebug=0\r\n\r\n"
         "[Connection]\r\nMaxRetries=3\r\nRetryDelay=3000\r\nConnectTimeout=10000\r\nReadTimeout=10000\r\nProxy=\r\n"
-        "ProxyPort=0\r\nProxyPassword=\r\nProxyUsername=\r\nEMailServer=mail.example.com\r\n\r\n"
+        "ProxyPort=0\r\nProxyPassword=\r\nProxyUsername=\r\nEMailServer=mail.example.com\r\nMaxPageSize=256\r\n\r\n"
         "[Grabbers]\r\ng=0\r\n\r\n[GrabberOrder]\r\ng=1\r\n\r\n[Processors]\r\np=0\r\n\r\n[ProcOrder]\r\np=1\r\n\r\n";
     EXPECT_EQ(folder.IniText(), expected);
 }

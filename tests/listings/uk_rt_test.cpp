@@ -418,6 +418,9 @@ TEST_F(UKRTTest, ErrorsEndTheCall) {
         {"hour 24", Line({{22, "24:00"}}), "Time \"24:00\" is not a valid time (channel bbc1)", 0},
         {"minute 60", Line({{21, "10:60"}}), "Time \"10:60\" is not a valid time (channel bbc1)", 0},
         {"time checked without a date", Line({{20, ""}, {21, "x"}}), "Time \"x\" is shorter than hh:mm (channel bbc1)", 0},
+        // The message is a C string on its way to the log: no NUL may cut it, no line break split it.
+        {"date with control bytes", Line({{20, std::string("1\0\r\n", 4)}}),
+         "Date \"1???\" is shorter than dd/mm/yyyy (channel bbc1)", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

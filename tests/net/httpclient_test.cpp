@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/net/serverclienttest.h"
@@ -130,8 +132,10 @@ TEST_F(HTTPClientTest, TellsReadAndConnectTimeoutsApart) {
         {Server->URL("/delay-headers?ms=3000"), 300, 5000, THTTPOutcome::ReadTimeout, ""},
         {Server->URL("/delay-body?ms=3000&size=10"), 300, 5000, THTTPOutcome::ReadTimeout, ""},
         {Server->URL("/hang"), 300, 5000, THTTPOutcome::ReadTimeout, ""},
-        // Bytes every 100 ms for longer than the time-out: only silence counts.
-        {Server->URL("/trickle?count=8&ms=100"), 400, 5000, THTTPOutcome::Ok, "tttttttt"},
+        // Bytes every 100 ms for longer than the time-out: a kilobyte a time-out is enough, a byte
+        // at a time is no better than silence.
+        {Server->URL("/trickle?count=8&ms=100&chunk=1100"), 400, 5000, THTTPOutcome::Ok, std::string(8800, 't')},
+        {Server->URL("/trickle?count=30&ms=100"), 400, 5000, THTTPOutcome::ReadTimeout, ""},
         {blackhole.URL("/page"), 5000, 300, THTTPOutcome::ConnectTimeout, ""},
     };
     for (const Case& c : cases) {
@@ -153,6 +157,40 @@ TEST_F(HTTPClientTest, TellsReadAndConnectTimeoutsApart) {
     // The connection that timed out is not used again.
     Client.Settings.ReadTimeout = 5000;
     EXPECT_EQ(Client.Get(Server->URL("/text?body=after")).Body, "after");
+}
+
+TEST(HTTPSettings, AReadTimeoutOfZeroOrLessIsTheDefault) {
+    for (const auto& [configured, used] : {std::pair{0, 10000}, {-1, 10000}, {INT32_MIN, 10000}, {1, 1}, {250, 250}}) {
+        THTTPSettings settings;
+        settings.ReadTimeout = configured;
+        EXPECT_EQ(EffectiveReadTimeout(settings), used) << configured;
+    }
+}
+
+TEST_F(HTTPClientTest, EndsABodyLargerThanMaxPageSize) {
+    constexpr int kMiB = 1024 * 1024;
+    struct Case {
+        std::string Path;
+        int32_t MaxPageSize;
+        THTTPOutcome Outcome;
+        int Status;
+        size_t Size;
+    } cases[] = {
+        {"/page?size=" + std::to_string(kMiB), 1, THTTPOutcome::Ok, 200, kMiB},
+        {"/page?size=" + std::to_string(kMiB + 1), 1, THTTPOutcome::Failed, -1, 0},  // refused by its length
+        {"/unsized?size=" + std::to_string(kMiB + 1), 1, THTTPOutcome::Failed, -1, 0},  // ended when it grew past
+        {"/unsized?size=" + std::to_string(kMiB + 1), 2, THTTPOutcome::Ok, 200, kMiB + 1},
+        {"/status?code=404&body=small", 0, THTTPOutcome::HTTPError, 404, 5},  // 0: the default, 256 MiB
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Path + " " + std::to_string(c.MaxPageSize));
+        Client.Settings.MaxPageSize = c.MaxPageSize;
+        const THTTPResponse r = Client.Get(Server->URL(c.Path));
+        EXPECT_EQ(r.Outcome, c.Outcome);
+        EXPECT_EQ(r.Status, c.Status);
+        EXPECT_EQ(r.Body.size(), c.Size);
+        EXPECT_EQ(r.Error, c.Outcome == THTTPOutcome::Failed ? "Page larger than 1 MiB (the \"MaxPageSize\" setting)" : "");
+    }
 }
 
 TEST_F(HTTPClientTest, AnswersChallengesOnlyAfterTheyCome) {

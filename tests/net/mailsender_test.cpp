@@ -93,12 +93,14 @@ TEST(MailMessage, IsComposedWholeWithOrWithoutTheFile) {
     std::string aaa;  // 57 bytes of "aaa" fill one 76-character base64 line
     for (int i = 0; i < 19; ++i) aaa += "YWFh";
     struct Case {
-        std::string FileName, Data, NameParameter, Encoded;
+        std::string FileName, Data, NameParameter, Encoded, Type = "application/xml";
     } cases[] = {
         {"out.xml", "<tv/>", "name=\"out.xml\"", "PHR2Lz4=\r\n"},
         {"a b.xml", "ab", "name=\"a b.xml\"", "YWI=\r\n"},
         {"t\xc3\xa9l\xc3\xa9.xml", "", "name*=utf-8''t%C3%A9l%C3%A9.xml", ""},
         {"x.xml", std::string(57, 'a') + "b", "name=\"x.xml\"", aaa + "\r\nYg==\r\n"},
+        // a compressed file goes as it is
+        {"tv.xml.GZ", std::string("\x1f\x8b\x08", 3), "name=\"tv.xml.GZ\"", "H4sI\r\n", "application/gzip"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.FileName);
@@ -112,7 +114,7 @@ TEST(MailMessage, IsComposedWholeWithOrWithoutTheFile) {
                          "Content-Disposition: inline\r\n\r\n"
                          "Merrowfeed Log:\r\nx=3D1\r\n"
                          "\r\n--=_b\r\n"
-                         "Content-Type: application/xml; " + c.NameParameter + "\r\n"
+                         "Content-Type: " + c.Type + "; " + c.NameParameter + "\r\n"
                          "Content-Transfer-Encoding: base64\r\n"
                          "Content-Disposition: attachment; " + file2231 + "\r\n\r\n" +
                          c.Encoded + "--=_b--\r\n");

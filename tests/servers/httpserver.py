@@ -10,7 +10,9 @@ Every path below is a behaviour the client must cope with; the query string tune
   /redirect?code=C&to=U      status C (302 by default) with "Location: U"
   /delay-headers?ms=N        waits N ms before answering
   /delay-body?ms=N&size=S    sends the headers, waits N ms, then the body
-  /trickle?count=N&ms=M      sends N body bytes, one every M ms
+  /trickle?count=N&ms=M&chunk=C  sends N pieces of C body bytes (1 by default), one every M ms
+  /unsized?size=N            200 with N bytes and no Content-Length: the body ends as the
+                             connection closes
   /hang                      reads the request and never answers
   /flaky?key=K&fails=N       the first N requests with key K never answer, the later ones get a page
   /close                     reads the request and closes the connection without answering
@@ -20,6 +22,8 @@ Every path below is a behaviour the client must cope with; the query string tune
   /digest?user=U&pass=P      Digest (MD5, qop=auth) challenge until the request carries U and P
   /gzip?body=B               B gzip-compressed with "Content-Encoding: gzip" when the request
                              accepts gzip, B as it is otherwise
+  /files/P                   the file P below the folder given with --root, byte for byte; 404
+                             when there is none
 
 Control paths, neither logged nor counted:
   /_log     every logged request: "#<n> conn=<c> <method> <path> <version>", its header lines,
@@ -144,12 +148,22 @@ class Handler(BaseHTTPRequestHandler):
             entry += "%s: %s\n" % (name, value)
         entry += "body=%s\n\n" % binascii.hexlify(body).decode()
         STATE.log(self.conn_id, entry)
+        if route.startswith("/files/"):
+            return self.serve_file(urllib.parse.unquote(route[len("/files/"):]))
         handler = getattr(self, "route_" + route.strip("/").replace("-", "_"), None)
         if handler is None:
             return self.send_whole(404, b"no such test page: " + route.encode())
         handler(query)
 
     # ---- behaviours ----
+
+    def serve_file(self, relative):
+        root = self.server.root
+        path = os.path.realpath(os.path.join(root or "/nonexistent", relative))
+        if not root or not path.startswith(os.path.realpath(root) + os.sep) or not os.path.isfile(path):
+            return self.send_whole(404, b"no such file: " + relative.encode())
+        with open(path, "rb") as f:
+            self.send_whole(200, f.read(), [("Content-Type", "text/plain")])
 
     def route_page(self, q):
         self.send_whole(200, page_bytes(int(q.get("size", "100")), q.get("id", "0")),
@@ -181,13 +195,20 @@ class Handler(BaseHTTPRequestHandler):
 
     def route_trickle(self, q):
         count = int(q.get("count", "10"))
+        chunk = int(q.get("chunk", "1"))
         gap = int(q.get("ms", "100")) / 1000.0
-        self.wfile.write(("HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % count).encode())
+        self.wfile.write(("HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % (count * chunk)).encode())
         self.wfile.flush()
         for _ in range(count):
             time.sleep(gap)
-            self.wfile.write(b"t")
+            self.wfile.write(b"t" * chunk)
             self.wfile.flush()
+
+    def route_unsized(self, q):
+        self.close_connection = True
+        self.wfile.write(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
+        self.wfile.write(page_bytes(int(q.get("size", "100")), "unsized"))
+        self.wfile.flush()
 
     def route_hang(self, q):
         while True:
@@ -253,6 +274,7 @@ def main():
     if "--port" in args:
         port = int(args[args.index("--port") + 1])
     server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+    server.root = args[args.index("--root") + 1] if "--root" in args else None
     server.daemon_threads = True
     server.handle_error = lambda request, address: None  # clients that gave up are expected
     print("PORT %d" % server.server_address[1], flush=True)
