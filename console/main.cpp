@@ -8,6 +8,7 @@
 #include "console/uconsole.h"
 #include "engine/uluagrabbers.h"
 #include "platform/console.h"
+#include "platform/process.h"
 #include "util/infoswitches.h"
 
 int main(int argc, char** argv) {
@@ -19,5 +20,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::Console console;   // standard output
+    platform::CatchStopSignals();   // Ctrl+C and a service stop end the run cleanly
     return RunTavrinConsole(args, console);
 }

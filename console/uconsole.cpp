@@ -2,12 +2,14 @@
 // that draw on it.
 #include "console/uconsole.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
 #include "engine/inifile.h"
 #include "engine/uluagrabbers.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "util/infoswitches.h"
 #include "util/version.h"
 
@@ -105,8 +107,12 @@ int BarFilledCells(int32_t max, int32_t position) {
 std::string BarPercentText(int32_t max, int32_t position) {
     if (position < 0) position = max;
     if (max == 0) return "0%  ";
+    // Four cells lie between the bar and the frame's border. A position far beyond its maximum (a
+    // new maximum is shown before the new position) or a negative maximum would run over the
+    // border, so the figure stays within 0 to 999.
+    const int64_t percent = std::clamp<int64_t>(static_cast<int64_t>(position) * 100 / max, 0, 999);
     char text[32];
-    std::snprintf(text, sizeof text, "%.3lld%%", static_cast<long long>(static_cast<int64_t>(position) * 100 / max));
+    std::snprintf(text, sizeof text, "%.3lld%%", static_cast<long long>(percent));
     return text;
 }
 
@@ -120,16 +126,29 @@ static std::string PadCut(const std::string& text, size_t pad, size_t cut) {
 
 static std::string Cut(const std::string& text, size_t cut) { return text.size() > cut ? text.substr(0, cut) : text; }
 
-// A text as it is put into the screen's cells: control bytes (from web pages, say) would move the
-// cursor or reprogram the terminal, and a line break would tear the frame, so each shows as one
-// cell: a blank for a tab, "?" for the others.
-static std::string ForScreen(std::string text) {
-    for (char& c : text) {
-        const unsigned char b = static_cast<unsigned char>(c);
-        if (b == '\t') c = ' ';
-        else if (b < 0x20 || b == 0x7F) c = '?';
+// A text as it is put into the screen's cells: control characters (from web pages, say) would move
+// the cursor or reprogram the terminal, and a line break would tear the frame, so each shows as one
+// cell: a blank for a tab, "?" for the others. The 8-bit controls 0x80 to 0x9F (0x9B introduces a
+// control sequence) are single bytes on a terminal that is not UTF-8, and the two bytes C2 80 to
+// C2 9F on one that is.
+static std::string ForScreen(const std::string& text, bool utf8) {
+    std::string shown;
+    shown.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(text[i]);
+        if (b == '\t') {
+            shown += ' ';
+        } else if (b < 0x20 || b == 0x7F || (!utf8 && b >= 0x80 && b <= 0x9F)) {
+            shown += '?';
+        } else if (utf8 && b == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            shown += '?';
+            ++i;
+        } else {
+            shown += text[i];
+        }
     }
-    return text;
+    return shown;
 }
 
 // ---- the program ------------------------------------------------------------------------------
@@ -189,7 +208,12 @@ void TConsoleGrabber::ShutDownAfterError() noexcept {
     }
 }
 
+void TConsoleGrabber::TakeStopRequest() {
+    if (FEngine && platform::StopSignalled()) FEngine->Stop = true;
+}
+
 void TConsoleGrabber::AddLogLine(const std::string& text) {
+    TakeStopRequest();
     FLog.push_back(text);
     Redraw();
 }
@@ -200,6 +224,7 @@ void TConsoleGrabber::LuaPanic() {
 }
 
 void TConsoleGrabber::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
+    TakeStopRequest();   // the engine's idle call (bar -1) comes here too
     if (bar == 1 || bar == 2) {
         if (mode == 1) FBars[bar - 1].Max = value;
         else if (mode == 2) FBars[bar - 1].Position = value;
@@ -208,6 +233,7 @@ void TConsoleGrabber::ShowProgress(int32_t bar, int32_t value, int32_t mode) {
 }
 
 void TConsoleGrabber::ShowStatus(int32_t line, const std::string& text) {
+    TakeStopRequest();
     if (line >= 1 && line <= 3) FStatus[line - 1] = PadCut(text, 78, std::string::npos);
     Redraw();
 }
@@ -239,25 +265,28 @@ void TConsoleGrabber::DrawBar(int col, int row, int32_t max, int32_t position) {
 void TConsoleGrabber::Redraw() {
     if (FDrawing) return;
     FDrawing = true;
+    const auto put = [this](const std::string& text, const char* end = "") {
+        FConsole.Write(ForScreen(text, FConsole.Utf8()) + end);
+    };
     FConsole.SetCursorPosition(1, 1);
-    FConsole.Write(ForScreen(Cut(FStatus[0], kStatusWidth)) + "\n");
+    put(Cut(FStatus[0], kStatusWidth), "\n");
     FConsole.SetCursorPosition(1, 2);
-    FConsole.Write(ForScreen(Cut(FStatus[1], kStatusWidth)) + "\n");
+    put(Cut(FStatus[1], kStatusWidth), "\n");
     DrawBar(2, 4, FBars[0].Max, FBars[0].Position);
     FConsole.SetCursorPosition(1, 6);
-    FConsole.Write(ForScreen(Cut(FStatus[2], kStatusWidth)) + "\n");
+    put(Cut(FStatus[2], kStatusWidth), "\n");
     DrawBar(2, 8, FBars[1].Max, FBars[1].Position);
     const size_t first = FLog.size() > kLogLines ? FLog.size() - kLogLines : 0;
     for (size_t i = first; i < FLog.size(); ++i) {
         FConsole.SetCursorPosition(2, 12 + static_cast<int>(i - first));
-        FConsole.Write(ForScreen(PadCut(FLog[i], 78, kLogWidth)));
+        put(PadCut(FLog[i], 78, kLogWidth));
     }
     FConsole.SetCursorPosition(2, 21);
-    FConsole.Write(ForScreen(Cut(FSpeedText, kSpeedWidth)));
+    put(Cut(FSpeedText, kSpeedWidth));
     FConsole.SetCursorPosition(27, 21);
-    FConsole.Write(ForScreen(Cut(FDownloadedText, kDownloadedWidth)));
+    put(Cut(FDownloadedText, kDownloadedWidth));
     FConsole.SetCursorPosition(50, 21);
-    FConsole.Write(ForScreen(Cut(FRemainingText, kRemainingWidth)));
+    put(Cut(FRemainingText, kRemainingWidth));
     FConsole.SetCursorPosition(0, 24);
     FDrawing = false;
 }

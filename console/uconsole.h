@@ -70,6 +70,8 @@ public:
 
 private:
     void ShutDownAfterError() noexcept;
+    // A stop signal (platform::CatchStopSignals) becomes the engine's Stop, read in every callback.
+    void TakeStopRequest();
 
     platform::Console& FConsole;
     std::vector<std::string> FLog;   // every line received, never trimmed

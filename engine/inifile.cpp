@@ -53,6 +53,8 @@ TIniFile::TIniFile(std::string fileName) : FFileName(std::move(fileName)) {
 
 void TIniFile::SetText(std::string_view text) {
     FSections.clear();
+    // Editors may put a UTF-8 byte-order mark first; it would hide the first section's name.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     Section* current = nullptr;
     size_t start = 0;
     while (start < text.size()) {

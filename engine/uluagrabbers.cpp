@@ -30,10 +30,19 @@ bool UseProgramFolder(std::string& error) {
 // Defaults of the settings that name places the user is meant to replace.
 static const char* const kDefaultEMailAddress = "you@example.com";
 static const char* const kDefaultEMailServer = "mail.example.com";
+// Instructions of script code between two calls of the count hook: a few milliseconds' work.
+static constexpr int kHookInstructions = 1 << 21;
 
 // ---- construction -----------------------------------------------------------------------------
 
 TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
+    // One program at a time on a settings folder, from here to the end of the shutdown: two would
+    // overwrite each other's settings, channel files, output and log. A second one changes nothing.
+    std::string settingsFolder = BaseDir + SettingsDir;
+    if (FSettingsLock.Lock(settingsFolder, "tavrin.lock") == platform::FolderLock::Result::InUse) {
+        if (settingsFolder.size() > 1 && settingsFolder.back() == '/') settingsFolder.pop_back();
+        throw std::runtime_error("Settings folder \"" + settingsFolder + "\" is in use by another Tavrin");
+    }
     // 1.
     Stop = true;
     AllowMail = true;
@@ -49,6 +58,9 @@ TLuaGrabbers::TLuaGrabbers(TLogEvent onLog, TPanicEvent onPanic) {
         // 4.
         if (onLog) OnLog = std::move(onLog);
         if (onPanic) OnPanic = std::move(onPanic);
+        RemoveStaleTempFiles(IniFile->FileName());
+        RemoveStaleTempFiles(InProgramFolder(OutFile));
+        RemoveStaleTempFiles(InProgramFolder(LogFile));
         // 5. to 7.
         OpenLuaState();
         // 8. and 9.
@@ -166,6 +178,7 @@ void TLuaGrabbers::OpenLuaState() {
     lua_State* L = FLuaState.get();
     if (!L) throw std::bad_alloc();
     lua_atpanic(L, Panic);
+    lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookInstructions);
     SetGlobalText(L, "LUA_PATH", BaseDir + "lib/?.lua");
     SetGlobalText(L, "LUA_CPATH", BaseDir + "lib/?.so");   // C modules are shared objects here
     platform::ForceDirectories(BaseDir + "temp/");
@@ -200,7 +213,7 @@ bool TLuaGrabbers::RunFile(const std::string& fileName) {
     int status = luaL_loadfile(L, fileName.c_str());
     if (status == 0) status = lua_pcall(L, 0, 0, 0);
     if (status == 0) return true;
-    Log(ReadText(L, -1), false);
+    Log(ErrorText(L, -1), false);
     Pop(L, 1);
     return false;
 }
@@ -248,8 +261,15 @@ static std::vector<std::string> RegistryKeys(TLuaGrabbers& engine, const char* t
                 } else if (!lua_istable(L, -1)) {
                     skipped.push_back("Skipping entry \"" + ReadText(L, -2) + "\" of " + tableName +
                                       ": it is not a table");
+                } else if (std::string key = ReadText(L, -2); !IsSingleFolderName(key)) {
+                    // The ID names the script's folders (settings, cache): "..", "a/b" or "" would
+                    // lead elsewhere.
+                    for (char& c : key)
+                        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+                    skipped.push_back("Skipping entry \"" + key + "\" of " + tableName +
+                                      ": its key cannot be a folder name");
                 } else {
-                    keys.push_back(ReadText(L, -2));
+                    keys.push_back(std::move(key));
                 }
                 Pop(L, 1);
             }
@@ -327,6 +347,8 @@ void TLuaGrabbers::BuildGrabberList() {
                grabber->Name.c_str(), grabber->Version.c_str());
         CallInit(*grabber);
         Log("   Loading grabber channels", true);
+        RemoveStaleTempFiles(GrabberFolder(id) + "channels.lua");
+        RemoveStaleTempFiles(GrabberFolder(id) + "userchannels.txt");
         LoadChannelCache(*grabber);
         LoadUserChannels(*grabber);
         LogFmt(true, "   Found %d channels, %d channels selected",
@@ -370,6 +392,18 @@ void TLuaGrabbers::BuildPostProcessorList() {
         PostProcessors.Append(std::move(processor));
     }
     PostProcessors.SortByOrder();
+}
+
+// ---- files left by a killed run -----------------------------------------------------------------
+
+std::string TLuaGrabbers::InProgramFolder(const std::string& fileName) {
+    return fileName.empty() || fileName[0] == '/' ? fileName : BaseDir + fileName;
+}
+
+void TLuaGrabbers::RemoveStaleTempFiles(const std::string& target) {
+    if (target.empty()) return;
+    for (const std::string& file : platform::RemoveStaleTempFiles(target))
+        LogFmt(true, "Removed \"%s\", left by a run that did not finish", file.c_str());
 }
 
 // ---- calling scripts --------------------------------------------------------------------------
@@ -468,6 +502,26 @@ void TLuaGrabbers::DoDownloadStats(const std::string& speed, const std::string& 
 
 std::string TLuaGrabbers::GetLogText() { return OnGetLog ? OnGetLog() : std::string(); }
 
+// ---- the count hook ---------------------------------------------------------------------------
+
+// Script code that runs long (a slow parser, an endless loop) still lets the front end process its
+// events now and then, and a stop asked for meanwhile ends the script where it is: the item fails
+// with the error "Stopped" like any script error. Coroutines inherit the hook.
+void TLuaGrabbers::CountHook(lua_State* L, lua_Debug*) {
+    auto* engine = dynamic_cast<TLuaGrabbers*>(FindScriptHost(L));
+    if (!engine) return;
+    std::string failure;
+    try {
+        engine->DoProgress(-1, -1, -1);   // only asks the front end to stay alive
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (failure.empty() && engine->FStoppable && engine->Stop) failure = "Stopped";
+    if (failure.empty()) return;
+    PushText(L, failure);
+    lua_error(L);
+}
+
 std::string JoinLogLines(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) {
@@ -479,7 +533,10 @@ std::string JoinLogLines(const std::vector<std::string>& lines) {
 
 // ---- panic ------------------------------------------------------------------------------------
 
-int TLuaGrabbers::Panic(lua_State*) {
+int TLuaGrabbers::Panic(lua_State* L) {
+    // The process ends after this, and a front end's screen may be gone with it: the message goes
+    // to standard error too.
+    std::fprintf(stderr, "Lua Panic: %s\n", ErrorText(L, -1).c_str());
     TLuaGrabbers* engine = LuaGrabbers;
     if (!engine) return 0;
     if (engine->OnPanic) engine->OnPanic();
@@ -496,7 +553,7 @@ int TLuaGrabbers::Panic(lua_State*) {
 
 void TLuaGrabbers::DeleteTempFiles() {
     std::vector<std::string> files;
-    FindFiles(BaseDir + "temp/", "*", true, files);
+    FindFiles(BaseDir + "temp/", "*", true, files, TLinks::AsFiles);   // a link goes, never what it leads to
     for (const std::string& file : files) platform::DeleteFile(file);
 }
 
@@ -558,16 +615,20 @@ void TLuaGrabbers::Destroy() {
     step([&] { IniFile->UpdateFile(); });
     // 6.
     step([&] { DeleteTempFiles(); });
-    // 7. The mail first: the log file then holds its lines too.
+    // 7. The mail first: the log file then holds its lines too. A log file that is the output
+    // file would replace the listings: it is not written, and the log says why.
+    const bool logIsOutput = SaveLog && platform::SameFile(LogFile, OutFile);
+    if (logIsOutput) LogFmt(false, "Log file \"%s\" is the output file: the log is not saved", LogFile.c_str());
     step([&] {
         if (EMailLog && AllowMail) SendLogMail();
     });
     step([&] {
-        if (SaveLog) SaveLogFile();
+        if (SaveLog && !logIsOutput) SaveLogFile();
     });
     // 8.
     FLuaState.reset();
     if (LuaGrabbers == this) LuaGrabbers = nullptr;
+    FSettingsLock.Unlock();
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -20,6 +20,7 @@
 #include "listings/uxmltvrecs.h"
 #include "net/httpclient.h"
 #include "net/httpfunctions.h"
+#include "platform/files.h"
 #include "platform/systime.h"
 #include "scriptapi/scripthost.h"
 #include "scriptapi/scriptrecords.h"
@@ -208,9 +209,16 @@ private:
     void BuildPostProcessorList();
     void CallScriptFunction(TLuaBase& script, const char* field, const char* failure);
     void DeleteTempFiles();
+    // A relative file name as the run takes it, in the program folder.
+    static std::string InProgramFolder(const std::string& fileName);
+    // Removes the temporary files a killed run left beside the target (debug-only log lines).
+    void RemoveStaleTempFiles(const std::string& target);
     static int Panic(lua_State* L);
+    static void CountHook(lua_State* L, lua_Debug* ar);
 
+    platform::FolderLock FSettingsLock;   // held from creation to the end of the shutdown
     std::unique_ptr<lua_State, TLuaStateCloser> FLuaState;
     TLuaBase* FPending = nullptr;   // the record being registered
+    bool FStoppable = false;        // while a run's passes run: Stop ends the script that runs
     bool FDestroyed = false;
 };

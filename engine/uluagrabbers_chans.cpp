@@ -96,12 +96,33 @@ void AppendList(std::string& out, const char* key, const List* list, Entry entry
     out += "\t\t},\r\n";
 }
 
+// Whether an ID can follow "Grabbers." in Lua source: a name that is not a reserved word.
+bool IsLuaName(const std::string& id) {
+    static const char* const kReserved[] = {"and", "break", "do", "else", "elseif", "end", "false", "for",
+                                            "function", "if", "in", "local", "nil", "not", "or", "repeat",
+                                            "return", "then", "true", "until", "while"};
+    if (id.empty() || (id[0] >= '0' && id[0] <= '9')) return false;
+    for (const char c : id)
+        if (!(c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    for (const char* word : kReserved)
+        if (id == word) return false;
+    return true;
+}
+
 }  // namespace
 
 std::string GrabberFolder(const std::string& grabberID) { return BaseDir + SettingsDir + "/" + grabberID + "/"; }
 
 std::string ChannelCacheText(const std::string& grabberID, const TChanList& channels) {
-    std::string out = "function Grabbers." + grabberID + ".GetChans(Grabber)\r\n";
+    // Any other ID (such as "my-grabber") is written in brackets, or the file would not load.
+    std::string out;
+    if (IsLuaName(grabberID)) {
+        out = "function Grabbers." + grabberID + ".GetChans(Grabber)\r\n";
+    } else {
+        out = "Grabbers[";
+        AppendQuoted(out, grabberID);
+        out += "].GetChans = function(Grabber)\r\n";
+    }
     for (const TChannel& channel : channels) {
         out += "\tTvrn.AddChannel(Grabber,{\r\n";
         out += "\t\tID=";
@@ -135,10 +156,11 @@ std::string ChannelCacheText(const std::string& grabberID, const TChanList& chan
 
 void TLuaGrabbers::LoadChannelCache(TLuaGrabber& grabber) {
     grabber.AvailableChannels->Clear();
+    grabber.ChannelsUnreadable = false;
     if (!LuaState()) return;
     const std::string file = FindChannelFile(grabber.ID, kCacheFile);
     if (file.empty()) return;
-    RunFile(file);
+    const bool ran = RunFile(file);
 
     std::string error;
     const int status = ProtectedCall(
@@ -154,9 +176,20 @@ void TLuaGrabbers::LoadChannelCache(TLuaGrabber& grabber) {
         LogFmt(false, "Error getting channels: %d", status == LUA_ERRRUN ? 1 : status);
         Log(error, false);
     }
+    // A cache cut short by a full disk, or broken, offers too few channels: matched against it,
+    // the user's selection would shrink and be saved so.
+    if (!ran || status != 0) {
+        grabber.ChannelsUnreadable = true;
+        LogFmt(false, "Channels of grabber %s could not be loaded; its channel selection is left as it is",
+               grabber.ID.c_str());
+    }
 }
 
 void TLuaGrabbers::LoadUserChannels(TLuaGrabber& grabber) {
+    if (grabber.ChannelsUnreadable) {
+        grabber.SelectedChannels->Clear();
+        return;
+    }
     const std::string file = FindChannelFile(grabber.ID, kUserFile);
     if (file.empty()) return;
     std::string content;
@@ -177,6 +210,7 @@ void TLuaGrabbers::LoadUserChannels(TLuaGrabber& grabber) {
 }
 
 void TLuaGrabbers::SaveUserChannels(TLuaGrabber& grabber) {
+    if (grabber.ChannelsUnreadable) return;
     std::string content;
     for (const TChannel& channel : *grabber.SelectedChannels) content += channel.ID + "\r\n";
     WriteChannelFile(grabber.ID, kUserFile, content);
@@ -204,6 +238,12 @@ void TLuaGrabbers::RefreshChannelList(TLuaGrabber& grabber) {
         }
     }
     SaveChannelCache(grabber);
+    if (grabber.ChannelsUnreadable) {
+        // The stored selection was never read: match it against the fresh channels now.
+        grabber.ChannelsUnreadable = false;
+        LoadUserChannels(grabber);
+        return;
+    }
     if (grabber.SelectedChannels->Count() == 0) return;
     auto kept = std::make_unique<TChanList>(false);
     for (const TChannel& channel : *grabber.SelectedChannels) {

@@ -73,7 +73,7 @@ TCallResult CallScript(TLuaGrabbers& engine, int funcIndex, int nargs, TWant wan
     if (status != 0) {
         result = TCallResult();
         result.Raised = true;
-        engine.Log(ReadText(L, -1), false);
+        engine.Log(ErrorText(L, -1), false);
         Pop(L, 1);
     }
     Pop(L, nargs);
@@ -98,7 +98,7 @@ bool SafeField(TLuaGrabbers& engine, int index, const std::string& key) {
     lua_pushvalue(L, index);
     PushText(L, key);
     if (lua_pcall(L, 2, 1, 0) != 0) {
-        engine.Log(ReadText(L, -1), false);
+        engine.Log(ErrorText(L, -1), false);
         Pop(L, 1);
         return false;
     }
@@ -472,9 +472,27 @@ void TPassRunner::ProcessorPrograms() {
 
 // ---- combining and writing --------------------------------------------------------------------
 
+// A time the file can hold: possible as given (UTC) and in the output zone.
+bool Writable(const SYSTEMTIME& utc, const TTimeZone& zone) {
+    std::string offset;
+    return IsPossibleTime(utc) && IsPossibleTime(ToZone(utc, zone, offset));
+}
+
+// Scripts hand over missing, impossible or reversed times; none reaches the file. Without a start
+// a programme cannot be written (false); an impossible stop, or one before the start, and the other
+// impossible times are dropped from a programme that is kept.
+bool MendTimes(TProgram& p, const TTimeZone& zone) {
+    if (!Writable(p.Start, zone)) return false;
+    if (p.Stop.wYear != 0 && (!Writable(p.Stop, zone) || CompareTime(p.Stop, p.Start) < 0)) p.Stop = SYSTEMTIME{};
+    if (p.PDCStart.wYear != 0 && !Writable(p.PDCStart, zone)) p.PDCStart = SYSTEMTIME{};
+    if (p.VPSStart.wYear != 0 && !Writable(p.VPSStart, zone)) p.VPSStart = SYSTEMTIME{};
+    return true;
+}
+
 void Combine(TLuaGrabbers& engine, TChanList& channels, TProgList& programs) {
     engine.Log("Combining Grabber Programs", false);
     for (TLuaBase& script : engine.Grabbers) {
+        int32_t withoutStart = 0;
         auto& grabber = static_cast<TLuaGrabber&>(script);
         if (grabber.Enabled) {
             for (TChannel& channel : *grabber.SelectedChannels) {
@@ -488,7 +506,10 @@ void Combine(TLuaGrabbers& engine, TChanList& channels, TProgList& programs) {
             const TChannel* channel = last && last->ID == program.Channel ? last : nullptr;
             if (!channel && grabber.SelectedChannels->FindID(program.Channel))
                 channel = grabber.SelectedChannels->Current();
-            if (channel) {
+            if (channel && !MendTimes(program, engine.TimeZone)) {
+                ++withoutStart;
+                delete &program;
+            } else if (channel) {
                 last = channel;
                 program.XMLChannel = channel->XML_ID;
                 program.ID.clear();
@@ -499,6 +520,9 @@ void Combine(TLuaGrabbers& engine, TChanList& channels, TProgList& programs) {
             }
         }
         grabber.Programs->Clear(true);
+        if (withoutStart > 0)
+            engine.LogFmt(false, "   %d programs of grabber %s left out: no valid start time", withoutStart,
+                          grabber.ID.c_str());
     }
     engine.Log("   Finished Combining Grabber Programs", false);
     engine.DoStatus(2, "");
@@ -538,6 +562,7 @@ void WriteXML(TLuaGrabbers& engine, const TChanList& channels, const TProgList& 
         engine.Log("   XML Written", false);
     } catch (const std::exception& e) {
         engine.LogFmt(false, "   Error writing xml: %s", e.what());
+        engine.ExitStatus = 2;   // the old file stays; the run failed all the same
     }
 }
 
@@ -558,6 +583,13 @@ int32_t TLuaGrabbers::Grab() {
     for (TLuaBase& script : Grabbers) SaveUserChannels(static_cast<TLuaGrabber&>(script));
 
     lua_State* L = LuaState();
+    // Stop ends a running script only while the passes run: reloading the channel files at the
+    // end runs scripts too, and a stopped run still needs them whole.
+    struct TStoppable {
+        bool& Flag;
+        ~TStoppable() { Flag = false; }
+    } stoppable{FStoppable};
+    FStoppable = true;
     for (TLuaBase& script : Grabbers) {
         if (Stop) break;
         auto& grabber = static_cast<TLuaGrabber&>(script);
@@ -581,6 +613,7 @@ int32_t TLuaGrabbers::Grab() {
         else
             TPassRunner(*this, script, true).Run();
     }
+    FStoppable = false;
 
     // The combined channels are borrowed from the grabbers; the programmes move over.
     TChanList channels(false);

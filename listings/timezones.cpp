@@ -139,6 +139,11 @@ std::string FormatXMLTVDate(const SYSTEMTIME& t) {
     return buf;
 }
 
+bool IsPossibleTime(const SYSTEMTIME& t) {
+    return t.wYear >= 1 && t.wYear <= 9999 && t.wMonth >= 1 && t.wMonth <= 12 && t.wDay >= 1 &&
+           t.wDay <= DaysInMonth(t.wYear, t.wMonth) && t.wHour <= 23 && t.wMinute <= 59;
+}
+
 int CompareTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
     const uint16_t SYSTEMTIME::*fields[] = {&SYSTEMTIME::wYear, &SYSTEMTIME::wMonth, &SYSTEMTIME::wDay,
                                             &SYSTEMTIME::wHour, &SYSTEMTIME::wMinute};

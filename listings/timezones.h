@@ -43,6 +43,10 @@ SYSTEMTIME ToZone(const SYSTEMTIME& utc, const TTimeZone& zone, std::string& off
 std::string FormatXMLTVTime(const SYSTEMTIME& utc, const TTimeZone& zone);  // "YYYYMMDDhhmm00 +hhmm"
 std::string FormatXMLTVDate(const SYSTEMTIME& t);                           // "YYYYMMDD"
 
+// Whether a time can be written as an XMLTV timestamp: a year of four digits (1 to 9999), a month,
+// a day of that month, an hour and a minute within their ranges. Seconds are not written.
+bool IsPossibleTime(const SYSTEMTIME& t);
+
 // -1, 0 or 1 comparing year, month, day, hour and minute; seconds are ignored.
 int CompareTime(const SYSTEMTIME& a, const SYSTEMTIME& b);
 

@@ -245,7 +245,7 @@ void THTTPFunctions::StoreInCache(const std::string& path, const std::string& pa
 
 void THTTPFunctions::CleanCache(const std::optional<std::string>& scriptID, int32_t maxDays) {
     std::vector<std::string> files;
-    FindFiles(CacheFolder(scriptID), "*", true, files);
+    FindFiles(CacheFolder(scriptID), "*", true, files, TLinks::AsFiles);   // a link goes, never what it leads to
     for (const std::string& file : files) {
         const std::optional<int64_t> modified = platform::FileModifiedMs(file);
         if (modified && CacheAgeDays(FStartDateTime, FileDateTime(*modified)) >= maxDays)

@@ -9,9 +9,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +81,8 @@ std::vector<DirEntry> ListDirectory(std::string_view folder, std::string_view ma
             entry.IsDirectory = true;
         } else if (e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) {
             struct stat st;
+            entry.IsLink = e->d_type == DT_LNK ||
+                           (::lstat((dir + entry.Name).c_str(), &st) == 0 && S_ISLNK(st.st_mode));
             entry.IsDirectory = StatPath(dir + entry.Name, st) && S_ISDIR(st.st_mode);
         }
         entries.push_back(std::move(entry));
@@ -133,6 +137,17 @@ std::optional<std::string> CanonicalPath(std::string_view path) {
     std::string result(resolved);
     std::free(resolved);
     return result;
+}
+
+bool SameFile(std::string_view a, std::string_view b) {
+    const std::string x = NativePath(a), y = NativePath(b);
+    if (x.empty() || y.empty()) return false;
+    struct stat sx, sy;
+    if (StatPath(x, sx) && StatPath(y, sy)) return sx.st_dev == sy.st_dev && sx.st_ino == sy.st_ino;
+    std::error_code ex, ey;
+    const std::filesystem::path px = std::filesystem::weakly_canonical(x, ex);
+    const std::filesystem::path py = std::filesystem::weakly_canonical(y, ey);
+    return !ex && !ey && px == py;
 }
 
 std::string CurrentDir() {
@@ -259,37 +274,53 @@ bool SaveFile::Fail(const std::string& what, int err) {
     return false;
 }
 
+// The file a write to `target` replaces: the target, or the file a link there leads to.
+static std::string ReplacedFile(const std::string& target) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        if (auto resolved = CanonicalPath(target)) return *resolved;
+    return target;
+}
+
+// The unique part mkstemp puts in place of its six X: letters and digits.
+static constexpr size_t kTempUniqueLength = 6;
+
 bool SaveFile::Open(std::string_view target) {
     Discard();
     FError.clear();
     FErrorNumber = 0;
     FFlushStarted = 0;
+    FInPlace = false;
     FTarget = NativePath(target);
     if (FTarget.empty() || FTarget.back() == '/') return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
 
-    // Writing through a link replaces the file it points to, not the link.
-    std::string real = FTarget;
-    struct stat st;
-    const bool exists = ::lstat(FTarget.c_str(), &st) == 0;
-    if (exists && S_ISLNK(st.st_mode)) {
-        if (auto resolved = CanonicalPath(FTarget)) real = *resolved;
-    }
+    // A FIFO or a device (/dev/stdout piped into another tool) is written where it is: it holds no
+    // file to keep, and a rename would put a plain file in its place.
     struct stat targetStat;
-    const bool targetExists = StatPath(real, targetStat);
+    const bool targetExists = StatPath(FTarget, targetStat);
     if (targetExists && S_ISDIR(targetStat.st_mode)) return Fail("Cannot write \"" + FTarget + "\"", EISDIR);
-    FTarget = real;
-
-    // Made anew, never opened where it is: a file of that name may be another writer's, or a link.
-    std::string temp = FTarget + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        // A folder there is somebody's data, and a sign that something is amiss: no way round it.
-        if (struct stat st; ::lstat(temp.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            return Fail("Cannot create a temporary file for \"" + FTarget + "\"", EISDIR);
-        temp += "XXXXXX";
-        fd = ::mkstemp(temp.data());
+    if (targetExists && !S_ISREG(targetStat.st_mode)) {
+        int fd;
+        do fd = ::open(FTarget.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) return Fail("Cannot write \"" + FTarget + "\"", errno);
+        FFd = fd;
+        FInPlace = true;
+        return true;
     }
+    // Writing through a link replaces the file it points to, not the link.
+    FTarget = ReplacedFile(FTarget);
+
+    // A folder holding the plain temporary name is somebody's data, and a sign that something is
+    // amiss: no way round it.
+    if (struct stat st; ::lstat((FTarget + ".tmp").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return Fail("Cannot create a temporary file for \"" + FTarget + "\"", EISDIR);
+    // Every writer makes a name of its own, never opened where it is: two runs writing one file at
+    // once each replace it whole. The lock tells a later start that the file is still being written.
+    std::string temp = FTarget + ".tmp" + std::string(kTempUniqueLength, 'X');
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return Fail("Cannot create a temporary file for \"" + FTarget + "\"", errno);
+    ::flock(fd, LOCK_EX);
     FFd = fd;
     FTempName = temp;
     const mode_t mode = targetExists ? (targetStat.st_mode & 07777) : NewFileMode();
@@ -321,6 +352,13 @@ bool SaveFile::Commit() {
         }
         return false;
     }
+    if (FInPlace) {
+        // Nothing to flush or rename: a pipe or a device has taken the bytes as they came.
+        const int fd = FFd;
+        FFd = -1;
+        if (::close(fd) != 0 && errno != EINTR) return Fail("Cannot write \"" + FTarget + "\"", errno);
+        return true;
+    }
     if (FlushToDisk(FFd) != 0) return Fail("Cannot write \"" + FTarget + "\"", errno);
     const int fd = FFd;
     FFd = -1;
@@ -349,7 +387,7 @@ bool SaveFile::Commit() {
 }
 
 void SaveFile::StartFlush() {
-    if (FFd < 0) return;
+    if (FFd < 0 || FInPlace) return;
     const off_t end = ::lseek(FFd, 0, SEEK_CUR);
     if (end <= FFlushStarted) return;
     ::sync_file_range(FFd, FFlushStarted, end - FFlushStarted, SYNC_FILE_RANGE_WRITE);  // a hint: no result
@@ -365,6 +403,59 @@ void SaveFile::Discard() {
         ::unlink(FTempName.c_str());
         FTempName.clear();
     }
+}
+
+static bool IsLetterOrDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+std::vector<std::string> RemoveStaleTempFiles(std::string_view target) {
+    std::vector<std::string> removed;
+    const std::string file = ReplacedFile(NativePath(target));
+    const size_t slash = file.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp";
+    if (prefix == ".tmp") return removed;
+    for (const DirEntry& entry : ListDirectory(folder, prefix + "*")) {
+        const std::string_view rest = std::string_view(entry.Name).substr(std::min(prefix.size(), entry.Name.size()));
+        if (entry.Name.compare(0, prefix.size(), prefix) != 0 ||
+            !(rest.empty() || (rest.size() == kTempUniqueLength && std::all_of(rest.begin(), rest.end(), IsLetterOrDigit))))
+            continue;
+        const std::string path = (slash == std::string::npos ? "" : folder) + entry.Name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        // A writer holds its file locked until it renames or removes it.
+        struct stat opened, named;
+        if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            ::lstat(path.c_str(), &named) == 0 && named.st_ino == opened.st_ino && named.st_dev == opened.st_dev &&
+            ::unlink(path.c_str()) == 0)
+            removed.push_back(path);
+        ::close(fd);
+    }
+    return removed;
+}
+
+FolderLock::Result FolderLock::Lock(std::string_view folder, std::string_view fileName) {
+    Unlock();
+    std::string path = NativePath(folder);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += fileName;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);  // a folder we may only read
+    if (fd < 0) return Result::Unavailable;
+    int rc;
+    do rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        const int err = errno;
+        ::close(fd);
+        return err == EWOULDBLOCK ? Result::InUse : Result::Unavailable;
+    }
+    FFd = fd;
+    return Result::Locked;
+}
+
+void FolderLock::Unlock() {
+    if (FFd >= 0) ::close(FFd);  // closing the only descriptor releases the lock
+    FFd = -1;
 }
 
 bool WriteFileSafely(std::string_view path, std::string_view content, std::string* error) {

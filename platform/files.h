@@ -22,6 +22,7 @@ bool MatchesMask(std::string_view name, std::string_view mask);
 struct DirEntry {
     std::string Name;          // without folder
     bool IsDirectory = false;  // a link to a folder counts as a folder
+    bool IsLink = false;       // a symbolic link, whatever it leads to
 };
 
 // The entries of a folder whose names match the mask, without "." and "..", hidden ones included.
@@ -34,6 +35,9 @@ bool DirectoryExists(std::string_view path);
 bool DeleteFile(std::string_view path);       // files only; false when nothing was deleted
 bool ForceDirectories(std::string_view path); // creates the folder and its missing parents
 std::optional<std::string> CanonicalPath(std::string_view path);  // absolute, links resolved
+// Whether two names lead to one file: the same file when both exist (links and hard links
+// included), else the same absolute path once links in the existing part are resolved.
+bool SameFile(std::string_view a, std::string_view b);
 
 std::string CurrentDir();                     // without a trailing separator
 bool SetCurrentDir(std::string_view path);
@@ -50,11 +54,13 @@ bool ReadWholeFile(std::string_view path, std::string& content, std::string* err
 
 // The one way a file that users rely on is replaced (the settings, the channel files, the log, the
 // XMLTV output): whole or not at all, and durably. The bytes go to a new temporary file beside the
-// target, "<target>.tmp" (or, when a file holds that name already, another writer's or one a crash
-// left, a unique "<target>.tmpXXXXXX"; a folder there is an error); Commit flushes them to disk,
-// renames the file over the target and flushes the folder, so that after a power cut the target
-// holds the old bytes or all the new ones. Until Commit succeeds the old file stays untouched; a SaveFile destroyed without Commit
-// removes its temporary file. After a failure every later call fails and Error tells why.
+// target, "<target>.tmp" followed by six letters or digits of its own, locked while it exists (a
+// folder named "<target>.tmp" is an error); Commit flushes them to disk, renames the file over the
+// target and flushes the folder, so that after a power cut the target holds the old bytes or all
+// the new ones. Until Commit succeeds the old file stays untouched; a SaveFile destroyed without
+// Commit removes its temporary file. A target that exists and is neither a file nor a folder (a
+// FIFO, a device such as /dev/stdout) is written in place. After a failure every later call fails
+// and Error tells why.
 class SaveFile {
 public:
     SaveFile() = default;
@@ -83,11 +89,34 @@ private:
     bool Fail(const std::string& what, int err);
 
     int FFd = -1;
+    bool FInPlace = false;  // the target itself is open: a FIFO or a device
     std::string FTarget;
     std::string FTempName;
     std::string FError;
     int FErrorNumber = 0;
     int64_t FFlushStarted = 0;  // the bytes StartFlush has sent on their way
+};
+
+// Removes what SaveFiles for `target` left behind when their process was killed: the files named
+// "<target>.tmp", or that followed by six letters or digits, beside the file a write to `target`
+// replaces. Plain files only, and only those no live writer holds locked. Returns their paths.
+std::vector<std::string> RemoveStaleTempFiles(std::string_view target);
+
+// An exclusive lock on a folder, held through a lock file in it (flock) until Unlock, the
+// object's end or the end of the process, however it ends.
+class FolderLock {
+public:
+    enum class Result { Locked, InUse, Unavailable };  // Unavailable: no lock file can be opened there
+    FolderLock() = default;
+    ~FolderLock() { Unlock(); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    Result Lock(std::string_view folder, std::string_view fileName);  // never waits
+    void Unlock();
+
+private:
+    int FFd = -1;
 };
 
 // For tests: the next `count` flushes to disk in SaveFile::Commit fail with the system error `err`,

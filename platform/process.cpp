@@ -2,7 +2,10 @@
 // Platform layer: the lowest, it knows nothing of the rest of the program.
 #include "platform/process.h"
 
+#include <signal.h>
 #include <sys/resource.h>
+
+#include <csignal>
 
 namespace platform {
 
@@ -15,6 +18,15 @@ int LevelOrNormal(int level) { return level >= 0 && level <= 5 ? level : kNormal
 bool ApplyNice(int nice) {
     // The program is single-threaded; threads started later (by the HTTP client) inherit this value.
     return setpriority(PRIO_PROCESS, 0, nice) == 0;
+}
+
+volatile std::sig_atomic_t StopSignal = 0;
+
+void OnStopSignal(int) {
+    StopSignal = 1;
+    // The next one takes the default action: a program that does not answer can still be ended.
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace
@@ -35,5 +47,16 @@ bool SetPriorityClass(int level, const std::function<bool(int nice)>& applyNice)
 }
 
 bool SetPriorityClass(int level) { return SetPriorityClass(level, ApplyNice); }
+
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;   // reads, writes and waits go on; the request is read between them
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopSignalled() { return StopSignal != 0; }
 
 }  // namespace platform

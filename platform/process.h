@@ -1,4 +1,5 @@
-// Process services: the scheduling priority of the running program.
+// Process services: the scheduling priority of the running program, and the signals that ask it to
+// stop.
 #pragma once
 
 #include <functional>
@@ -17,5 +18,12 @@ bool SetPriorityClass(int level);
 // The same, with the call that applies a nice value supplied (it returns false when refused); the
 // call is made once per level tried, strongest first.
 bool SetPriorityClass(int level, const std::function<bool(int nice)>& applyNice);
+
+// From here on SIGINT and SIGTERM (Ctrl+C, a service manager's stop) ask the program to stop: the
+// first one only sets the request, which the program reads at its own pace and answers by ending
+// its work cleanly; a second one ends the process at once, as the signal does by default.
+void CatchStopSignals();
+// Whether a stop signal has arrived.
+bool StopSignalled();
 
 }  // namespace platform

@@ -90,6 +90,11 @@ std::string ReadText(lua_State* L, int index) {
     return text ? std::string(text, length) : std::string();
 }
 
+std::string ErrorText(lua_State* L, int index) {
+    if (lua_isstring(L, index)) return ReadText(L, index);
+    return std::string("(error object is a ") + luaL_typename(L, index) + " value)";
+}
+
 void GetGlobal(lua_State* L, const char* name) { lua_getfield(L, LUA_GLOBALSINDEX, name); }
 
 void SetGlobal(lua_State* L, const char* name) { lua_setfield(L, LUA_GLOBALSINDEX, name); }
@@ -174,7 +179,7 @@ static int RunProtectedBody(lua_State* L) {
 int ProtectedCall(lua_State* L, const std::function<void(lua_State*)>& body, std::string* error) {
     const int status = lua_cpcall(L, RunProtectedBody, const_cast<std::function<void(lua_State*)>*>(&body));
     if (status != 0) {
-        if (error) *error = ReadText(L, -1);
+        if (error) *error = ErrorText(L, -1);
         Pop(L, 1);
     }
     return status;

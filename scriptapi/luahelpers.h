@@ -69,6 +69,9 @@ void PushText(lua_State* L, std::string_view text);
 // The string at index as bytes (NULs kept). A number is converted in place; anything else reads as
 // the empty string.
 std::string ReadText(lua_State* L, int index);
+// The text of an error value as the log shows it: a string or number as it stands, anything else
+// "(error object is a %s value)" with its type name, so error({}) does not log an empty line.
+std::string ErrorText(lua_State* L, int index);
 void GetGlobal(lua_State* L, const char* name);
 void SetGlobal(lua_State* L, const char* name);   // pops the top value into the global
 void Register(lua_State* L, const char* name, lua_CFunction function);

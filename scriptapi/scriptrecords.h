@@ -53,6 +53,9 @@ public:
     uint8_t Encoding = 1;  // character set of the grabber's strings: 1 ISO-8859-1, 2 Windows-1252, 3 UTF-8
     std::string SourceURL;
     bool NoUserChannels = false;
+    // The channel cache failed to load: the user's selection cannot be matched, so it is neither
+    // read nor written until the channels load again.
+    bool ChannelsUnreadable = false;
     TChannelKeeper* Keeper;   // keeps the channel files; none: the operations below do nothing
 
     void LoadChannelCache();

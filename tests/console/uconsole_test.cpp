@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "engine/uluagrabbers.h"
 #include "platform/console.h"
+#include "platform/files.h"
 #include "tests/engine/programfolder.h"
 
 using namespace testing_support;
@@ -174,7 +176,8 @@ TEST(ConsoleBarTest, CellsAndPercent) {
         {2147483647, 2147483647, 71, "100%"},    // byte counts: no overflow
         {2000000000, 1000000000, 35, "050%"},
         {1000, 5, 0, "000%"},
-        {-10, 5, 0, "-050%"},
+        {-10, 5, 0, "000%"},
+        {3, 462, 71, "999%"},   // four cells, whatever the figure: the border comes next
     };
     for (const Case& c : cases) {
         EXPECT_EQ(BarFilledCells(c.max, c.position), c.filled) << c.max << " " << c.position;
@@ -221,10 +224,10 @@ TEST(ConsoleFrameTest, RowsInCodePage437) {
 // terminal would show it.
 class ScreenRun {
 public:
-    ScreenRun() {
+    explicit ScreenRun(bool utf8 = true) {
         FFile = std::filesystem::path(Folder.Root) / "screen.out";
         FFd = open(FFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        Console = std::make_unique<platform::Console>(FFd, true, true);
+        Console = std::make_unique<platform::Console>(FFd, true, utf8);
         BaseDir = Folder.Root;
         Grabber = std::make_unique<TConsoleGrabber>(std::vector<std::string>{}, *Console);
     }
@@ -237,6 +240,7 @@ public:
         screen.Feed(ReadFile(FFile));
         return screen;
     }
+    std::string Output() const { return ReadFile(FFile); }
 
     ProgramFolder Folder;
     std::unique_ptr<platform::Console> Console;
@@ -314,12 +318,25 @@ TEST(ConsoleScreenTest, StatusBarsAndStatistics) {
         // Control bytes from scripts or pages cannot move the cursor or break the frame.
         {[](TConsoleGrabber& g) { g.AddLogLine("a\x1b[2J\tb\r\nc\x7f"); }, 12, 0, 13, "║│a?[2J b??c?"},
         {[](TConsoleGrabber& g) { g.ShowStatus(3, "x\x1b" "7y"); }, 6, 0, 5, "║x?7y"},
+        {[](TConsoleGrabber& g) { g.AddLogLine("a\xC2\x9B" "2J\xC2\xA0" "b"); }, 12, 0, 8, "║│a?2J\u00A0b"},
+        // A new maximum is drawn before the new position: the old one may be far beyond it.
+        {[](TConsoleGrabber& g) {
+             g.ShowProgress(1, 462, 1);
+             g.ShowProgress(1, 462, 2);
+             g.ShowProgress(1, 3, 1);
+         },
+         4, 1, 79, "│" + Repeat("▒", 71) + "│999%║ "},
     };
     for (const Case& c : cases) {
         ScreenRun run;
         c.act(*run.Grabber);
         EXPECT_EQ(run.Screen().Cells(c.row, c.col, c.count), c.shown) << c.row << "," << c.col;
     }
+    ScreenRun latin(false);   // a terminal that is not UTF-8 takes 0x9B for a control sequence
+    latin.Grabber->ShowStatus(1, "a\x9B" "2J\x80\x9F\xA0");
+    const std::string shown = latin.Output();
+    EXPECT_NE(shown.find("a?2J??\xA0 "), std::string::npos);
+    EXPECT_EQ(shown.find_first_of("\x80\x9B\x9F"), std::string::npos);
     ScreenRun run;
     run.Grabber->ShowDownloadStats(std::string(30, 'x'), "r", "");
     EXPECT_EQ(run.Grabber->SpeedText(), std::string(24, 'x'));
@@ -472,6 +489,80 @@ TEST(ConsoleProgramTest, EscapingErrorEndsWithStatusOne) {
     EXPECT_EQ(result.errors.rfind("TavrinConsole: Cannot create file \"" + folder.Root + "settings/tavrin.ini\"", 0), 0u)
         << result.errors;
     EXPECT_NE(ReadFile(folder.Root + "log.txt").find("before the end"), std::string::npos);
+}
+
+// SIGTERM or Ctrl+C ends a run cleanly, even one stuck in a script, with settings and log saved; a
+// script that swallows the stop is ended by the second signal. Each signal is sent once the output
+// shows the script has reached the point the case needs.
+TEST(ConsoleProgramTest, StopSignals) {
+    struct Case {
+        const char* loop;
+        std::vector<std::string> sendAfter;   // a signal once each of these has been shown
+        bool endsCleanly;
+    } cases[] = {
+        {"while true do end", {"looping"}, true},
+        {"while true do local ok, e = pcall(function() while true do end end)"
+         " if e == 'Stopped' and not said then said = true print('swallowed') end end",
+         {"looping", "swallowed"}, false},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder folder;
+        folder.Ini("[Grabbers]\r\ng=1\r\n");
+        folder.Script("g.lua", "Grabbers.g = { Init = function(h) Tvrn.AddUserChannel(h,{ID='c',XML_ID='c.x'}) end,"
+                               " Passes = { Pass1 = { Type = 1, Func = function() print('looping') " +
+                                   std::string(c.loop) + " end } } }\n");
+        std::filesystem::copy_file(TAVRIN_CONSOLE_EXE, folder.Root + "TavrinConsole");
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            if (chdir(folder.Root.c_str()) != 0) _exit(126);
+            alarm(60);   // a program that never answers still ends, and the test with it
+            execl("./TavrinConsole", "./TavrinConsole", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        std::string output;
+        size_t next = 0;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(out[0], buffer, sizeof buffer)) > 0) {
+            output.append(buffer, static_cast<size_t>(n));
+            if (next < c.sendAfter.size() && output.find(c.sendAfter[next]) != std::string::npos) {
+                kill(pid, SIGTERM);
+                ++next;
+            }
+        }
+        close(out[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!c.endsCleanly) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+            continue;
+        }
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 2);   // the stopped item failed
+        const std::string log = ReadFile(folder.Root + "log.txt");
+        EXPECT_NE(log.find(" - Stopped\r\n"), std::string::npos) << log;
+        EXPECT_NE(log.find(" - Grab failed on channel \"c\"\r\n"), std::string::npos) << log;
+        EXPECT_NE(folder.IniText().find("[GrabberOrder]\r\ng=1\r\n"), std::string::npos);
+    }
+}
+
+// A second program on a settings folder in use ends at once and changes nothing.
+TEST(ConsoleProgramTest, SettingsFolderInUse) {
+    ProgramFolder folder;
+    folder.Script("a.lua", "Grabbers.g = {}");
+    folder.Ini("[Settings]\r\nDebug=0\r\n");
+    platform::FolderLock otherRun;
+    ASSERT_EQ(otherRun.Lock(folder.Root + "settings", "tavrin.lock"), platform::FolderLock::Result::Locked);
+    const ProgramResult result = RunProgram(folder, false, "C");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.errors, "TavrinConsole: Settings folder \"" + folder.Root + "settings\" is in use by another Tavrin\n");
+    EXPECT_FALSE(std::filesystem::exists(folder.Root + "log.txt"));
+    EXPECT_EQ(folder.IniText(), "[Settings]\r\nDebug=0\r\n");
 }
 
 }  // namespace

@@ -55,31 +55,66 @@ TEST(ChannelCacheTest, LayoutAndRoundTrip) {
     }
 }
 
+// IDs that are no Lua names are written so that the file loads.
+TEST(ChannelCacheTest, AnyIDLoadsAgain) {
+    for (const char* id : {"my-grabber", "end", "7days", "tv.guide"}) {
+        ProgramFolder folder;
+        folder.Script("g.lua", std::string("Grabbers['") + id +
+                                   "'] = { RefreshChannels = function(h) Tvrn.AddChannel(h, {ID = 'c'}) end }");
+        EngineRun run(folder);
+        TLuaGrabber* g = run.Grabber(id);
+        g->RefreshChannelList();
+        g->LoadChannelCache();
+        EXPECT_EQ(Ids(*g->AvailableChannels), std::vector<std::string>{"c"}) << id;
+        EXPECT_EQ(run.Lines, std::vector<std::string>{}) << id;
+    }
+}
+
+// A cache that does not load leaves the user's selection file as it is, through a run and the end.
 TEST(ChannelCacheTest, LoadFailures) {
+    const std::string kept = "Channels of grabber g could not be loaded; its channel selection is left as it is";
     struct Case {
         const char* name;
         const char* cache;
-        std::vector<std::string> lines;
+        std::vector<std::string> lines;   // without Lua's own message about the file
         int channels;
     } cases[] = {
         {"raising GetChans", "function Grabbers.g.GetChans(G) Tvrn.AddChannel(G,{ID='a'}) error('broken',0) end",
-         {"Error getting channels: 1", "broken"}, 1},
-        {"not Lua", "function Grabbers.g.GetChans(", {}, 0},
+         {"Error getting channels: 1", "broken", kept}, 1},
+        {"not Lua", "function Grabbers.g.GetChans(", {kept}, 0},
+        {"cut short", "function Grabbers.g.GetChans(G)\r\n\tTvrn.AddChannel(G,{ID=\"a\"})\r\n\tTvrn.AddCh", {kept}, 0},
     };
     for (const Case& c : cases) {
         ProgramFolder folder;
-        folder.Script("g.lua", "Grabbers.g = {}");
+        folder.Ini("[Grabbers]\r\ng=1\r\n");
+        folder.Script("g.lua", "Grabbers.g = { Passes = { Pass1 = { Type = 5 } } }");
         WriteFile(folder.Root + "settings/g/channels.lua", c.cache);
+        WriteFile(folder.Root + "settings/g/userchannels.txt", "a\r\nb\r\n");
         EngineRun run(folder);
         const TLuaGrabber* g = run.Grabber("g");
         EXPECT_EQ(g->AvailableChannels->Count(), c.channels) << c.name;
-        if (c.lines.empty()) {
-            ASSERT_EQ(run.Lines.size(), 1u) << c.name;   // Lua's own message about the file
-            EXPECT_NE(run.Lines[0].find("channels.lua"), std::string::npos) << run.Lines[0];
-        } else {
-            EXPECT_EQ(run.Lines, c.lines) << c.name;
-        }
+        EXPECT_EQ(g->SelectedChannels->Count(), 0) << c.name;
+        std::vector<std::string> lines = run.Lines;
+        std::erase_if(lines, [](const std::string& l) { return l.find("channels.lua:") != std::string::npos; });
+        EXPECT_EQ(lines, c.lines) << c.name;
+        EXPECT_EQ(run.Engine->Grab(), 0) << c.name;
+        run.Destroy();
+        EXPECT_EQ(ReadFile(folder.Root + "settings/g/userchannels.txt"), "a\r\nb\r\n") << c.name;
     }
+}
+
+// A refresh after such a failure matches the stored selection against the fresh channels.
+TEST(ChannelCacheTest, RefreshAfterALoadFailureRestoresTheSelection) {
+    ProgramFolder folder;
+    folder.Script("g.lua", "Grabbers.g = { RefreshChannels = function(h) Tvrn.ClearChannels(h) "
+                           "for _, id in ipairs({'a', 'b', 'c'}) do Tvrn.AddChannel(h, {ID = id}) end end }");
+    WriteFile(folder.Root + "settings/g/channels.lua", "function Grabbers.g.GetChans(");
+    WriteFile(folder.Root + "settings/g/userchannels.txt", "c\r\na\r\n");
+    EngineRun run(folder);
+    TLuaGrabber* g = run.Grabber("g");
+    g->RefreshChannelList();
+    EXPECT_EQ(Ids(*g->SelectedChannels), (std::vector<std::string>{"c", "a"}));
+    EXPECT_EQ(Ids(*g->AvailableChannels), std::vector<std::string>{"b"});
 }
 
 const char* const kThreeChannels =

@@ -49,9 +49,11 @@ struct Grab {
         run.Engine->OnProgress = [this](int32_t bar, int32_t value, int32_t mode) {
             if (bar == 1 && mode == 1) maxima.push_back(value);
             if (bar == 1 && mode == 2) positions.push_back(value);
+            if (bar == -1 && ++idleCalls && stopWhenIdle) run.Engine->Stop = true;
         };
         run.Engine->OnStatus = [this](int32_t line, const std::string& text) {
             if (line == 2 && text == "stop") run.Engine->Stop = true;
+            if (line == 2 && text == "stop when idle") stopWhenIdle = true;
         };
         const size_t before = run.Lines.size();
         status = run.Engine->Grab();
@@ -75,6 +77,8 @@ struct Grab {
     int32_t status = -1;
     std::vector<std::string> lines;
     std::vector<int32_t> maxima, positions;
+    int idleCalls = 0;
+    bool stopWhenIdle = false;
 };
 
 TEST(GrabTest, PassesAndTheirMessages) {
@@ -311,15 +315,42 @@ TEST(GrabTest, StopDuringTheFirstGrabberStillWrites) {
     EXPECT_EQ(grab.Count("   XML Written"), 1);
 }
 
+// A script in an endless loop keeps the front end alive and is ended by a stop from it; long
+// script code outside a run is never stopped.
+TEST(GrabTest, StopEndsAScriptInAnEndlessLoop) {
+    Grab grab("Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='Kept',"
+              "Start={Year=2024,Month=3,Day=5,Hour=9}}) for i=1,5e6 do end Tvrn.SetStatus(2,'stop when idle')"
+              " while true do end end,End=function() print('end') end}",
+              "PostProcs.p = { Init = function() for i=1,5e6 do end print('long Init done') end }\n");
+    EXPECT_TRUE(grab.run.Logged("long Init done"));
+    EXPECT_GE(grab.idleCalls, 3);
+    EXPECT_EQ(grab.Count("Stopped"), 1);
+    EXPECT_EQ(grab.Count("Grab failed on channel \"c1\""), 1);
+    EXPECT_EQ(grab.Count("end"), 0);
+    EXPECT_EQ(grab.status, 2);
+    EXPECT_NE(grab.Output().find("Kept"), std::string::npos);
+}
+
+TEST(GrabTest, ErrorValuesThatAreNoText) {
+    Grab grab("Pass1={Type=5,Start=function() error({}) end},Pass2={Type=5,Start=function() error() end},"
+              "Pass3={Type=5,Start=function() error(12,0) end},Pass4={Type=5,Start=function() error('text',0) end}",
+              "PostProcs.p = { Name = 'P', Init = function() error(true) end }\n");
+    for (const char* line : {"(error object is a table value)", "(error object is a nil value)", "12", "text"})
+        EXPECT_EQ(grab.Count(line), 1) << line;
+    EXPECT_TRUE(grab.run.Logged("Error calling Init fucntion of post processor P: (error object is a boolean value)"));
+}
+
 TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
     struct Case {
         const char* name;
         std::string passes;
         const char* line;
+        int32_t status;   // a file that could not be written fails the run
     } cases[] = {
-        {"no programmes", "Pass1={Type=5}", "No programs found, aborting xml writing"},
-        {"writer error", "Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='x'}) end}",
-         "   Error writing xml: "},
+        {"no programmes", "Pass1={Type=5}", "No programs found, aborting xml writing", 0},
+        {"writer error", "Pass1={Type=1,Func=function(h,c) Tvrn.AddProgram(h,{Channel=c.ID,Title='x',"
+                         "Start=tt(2024,3,5,9,0)}) end}",
+         "   Error writing xml: ", 2},
     };
     for (const Case& c : cases) {
         FixedToday today;
@@ -333,12 +364,48 @@ TEST(GrabTest, OutputFileKeptWithoutProgrammesOrOnError) {
             // The temporary file beside the output cannot be created while a folder holds its name.
             std::filesystem::create_directories(folder.Root + "out.xml.tmp/x");
         }
-        EXPECT_EQ(run.Engine->Grab(), 0) << c.name;
+        EXPECT_EQ(run.Engine->Grab(), c.status) << c.name;
         bool found = false;
         for (const std::string& l : run.Lines) found |= l.rfind(c.line, 0) == 0;
         EXPECT_TRUE(found) << c.name;
         EXPECT_EQ(ReadFile(folder.Root + "out.xml"), "previous listings") << c.name;
     }
+}
+
+// No impossible timestamp reaches the file: a programme needs a valid start, a bad stop is dropped.
+TEST(GrabTest, ImpossibleTimesNeverWritten) {
+    struct Case {
+        const char* title;
+        const char* times;      // Lua fields of the programme table
+        const char* expected;   // its start and stop attributes; null: left out
+    } cases[] = {
+        {"ok", "Start=tt(2024,3,5,9,0),Stop=tt(2024,3,5,10,0)", "start=\"20240305090000 +0000\" stop=\"20240305100000 +0000\""},
+        {"reversed", "Start=tt(2024,3,5,9,0),Stop=tt(2024,3,5,8,0)", "start=\"20240305090000 +0000\""},
+        {"month 13", "Start=tt(2024,3,5,9,0),Stop=tt(2024,13,5,8,0)", "start=\"20240305090000 +0000\""},
+        {"bad pdc", "Start=tt(2024,3,5,9,0),PDCStart=tt(2024,3,5,24,0)", "start=\"20240305090000 +0000\""},
+        {"no start", "Stop=tt(2024,3,5,10,0)", nullptr},
+        {"hour 25", "Start=tt(2024,3,5,25,0)", nullptr},
+        {"minute 60", "Start=tt(2024,3,5,9,60)", nullptr},
+        {"year 10000", "Start=tt(10000,1,1,0,0)", nullptr},
+        {"30 February", "Start=tt(2024,2,30,9,0)", nullptr},
+    };
+    std::string adds;
+    for (const Case& c : cases)
+        adds += std::string("Tvrn.AddProgram(h,{Channel='c1',Title='") + c.title + "'," + c.times + "}) ";
+    Grab grab("Pass1={Type=6,Interval=1440,MaxDays=1,Func=function(h) " + adds + "end}", "", 0,
+              std::string(kEnabled) + "[Settings]\nTimeZone=+00:00\n");
+    EXPECT_EQ(grab.Count("   5 programs of grabber g left out: no valid start time"), 1);
+    const std::string xml = grab.Output();
+    for (const Case& c : cases) {
+        const std::string title = std::string("<title>") + c.title + "</title>";
+        if (!c.expected) {
+            EXPECT_EQ(xml.find(title), std::string::npos) << c.title;
+            continue;
+        }
+        EXPECT_NE(xml.find(std::string("<programme ") + c.expected + " channel=\"c1.test\">\n    " + title),
+                  std::string::npos) << c.title;
+    }
+    EXPECT_EQ(grab.status, 0);
 }
 
 // An output file ending in ".gz" holds, compressed, what a plain file of the same grab holds: valid

@@ -102,6 +102,13 @@ TEST(IniFileTest, Reading) {
     EXPECT_FALSE(ini.ValueExists("Settings", "NoEquals"));
 }
 
+TEST(IniFileTest, ByteOrderMarkBeforeTheFirstSection) {
+    TIniFile ini;
+    ini.SetText("\xEF\xBB\xBF[Settings]\r\nCharSet=3\r\n");
+    EXPECT_EQ(ini.ReadInteger("Settings", "CharSet", 1), 3);
+    EXPECT_EQ(ini.GetText(), "[Settings]\r\nCharSet=3\r\n\r\n");
+}
+
 TEST(IniFileTest, WritingKeepsFirstAppearanceAndLineEnds) {
     struct Case {
         const char* input;

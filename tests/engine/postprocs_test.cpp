@@ -66,7 +66,7 @@ const char* const kGrabbed =
     "202403050600 - c1.test Early News\n"
     "202403050700 202403050800 c1.test Morning\n"
     "202403050800 - c1.test Film\n"
-    "202403052000 202403051900 c1.test Backwards\n"
+    "202403052000 - c1.test Backwards\n"
     "202403052100 - c1.test Late\n"
     "202403050700 202403050800 c1.test Morning\n"
     "202403052330 - c2.test Night\n"
@@ -86,7 +86,7 @@ TEST(PostProcsTest, ShippedPostProcessorsOnASmallGrab) {
              "202403050600 202403050700 c1.test Early News\n"
              "202403050700 202403050800 c1.test Morning\n"
              "202403050800 - c1.test Film\n"   // 12 hours to the next start
-             "202403052000 202403051900 c1.test Backwards\n"
+             "202403052000 - c1.test Backwards\n"
              "202403052100 - c1.test Late\n"   // the last of its channel
              "202403050700 202403050800 c1.test Morning\n"
              "202403052330 202403060015 c2.test Night\n"
@@ -98,7 +98,7 @@ TEST(PostProcsTest, ShippedPostProcessorsOnASmallGrab) {
              "202403050600 202403050700 c1.test Early News\n"
              "202403050700 202403050800 c1.test Morning\n"
              "202403050800 202403052000 c1.test Film\n"
-             "202403052000 202403051900 c1.test Backwards\n"
+             "202403052000 - c1.test Backwards\n"
              "202403052100 - c1.test Late\n"
              "202403050700 202403050800 c1.test Morning\n"
              "202403052330 202403060015 c2.test Night\n"
@@ -129,7 +129,7 @@ TEST(PostProcsTest, ShippedPostProcessorsOnASmallGrab) {
              "202403050700 - c1-plus1.test Early News\n"
              "202403050800 202403050900 c1-plus1.test Morning\n"
              "202403050900 - c1-plus1.test Film\n"
-             "202403052100 202403052000 c1-plus1.test Backwards\n"
+             "202403052100 - c1-plus1.test Backwards\n"
              "202403052200 - c1-plus1.test Late\n"
              "202403050800 202403050900 c1-plus1.test Morning\n",
          "   1 time-shifted channels made"},

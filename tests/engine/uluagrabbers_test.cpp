@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "scriptapi/luahelpers.h"
 #include "tests/engine/programfolder.h"
 
@@ -205,6 +206,27 @@ TEST(EngineTest, ScriptFailuresAreLoggedAndLoadingGoesOn) {
     }
 }
 
+// A script ID names folders: one that cannot be a single folder name is not registered.
+TEST(EngineTest, IDsThatAreNoFolderNameAreSkipped) {
+    ProgramFolder folder;
+    folder.Script("a.lua",
+                  "for _, id in ipairs({'', '.', '..', '../../x', 'a/b', 'a\\\\b', 'a\\nb', 'a\\0b', string.rep('n', 256)}) do\n"
+                  "  Grabbers[id] = { Init = function(h) Tvrn.CleanCache(h, 0) end }; PostProcs[id] = {}\n"
+                  "end\n"
+                  "Grabbers['a b.c'] = {}; PostProcs['..x'] = {}\n");
+    EngineRun run(folder);
+    EXPECT_EQ(run.GrabberOrder(), std::vector<std::string>{"a b.c"});
+    ASSERT_EQ(run.Engine->PostProcessors.Count(), 1);
+    EXPECT_EQ(run.Engine->PostProcessors.FirstItem()->ID, "..x");
+    for (const char* table : {"Grabbers", "PostProcs"})
+        for (const std::string& id :
+             std::vector<std::string>{"", ".", "..", "../../x", "a/b", "a\\b", "a?b", std::string(256, 'n')})
+            EXPECT_TRUE(run.Logged("Skipping entry \"" + id + "\" of " + table + ": its key cannot be a folder name"))
+                << table << " " << id;
+    EXPECT_EQ(run.Lines.size(), 18u);
+    EXPECT_TRUE(std::filesystem::exists(folder.Root + "init.lua"));   // no Init cleaned the program folder
+}
+
 TEST(EngineTest, MissingInitFilesAreReportedLikeScripts) {
     ProgramFolder folder;
     std::filesystem::remove(folder.Root + "init.lua");
@@ -351,6 +373,64 @@ TEST(EngineTest, ShutdownSteps) {
     }
 }
 
+// The deletion walks (temp/ at shutdown, Tvrn.CleanCache) remove links, never what they lead to.
+TEST(EngineTest, DeletionWalksRemoveLinksOnly) {
+    struct Case {
+        const char* folder;
+        const char* script;
+    } cases[] = {
+        {"temp/", "Grabbers.g = {}"},
+        {"cache/g/", "Grabbers.g = { Init = function(h) Tvrn.CleanCache(h, 0) end }"},
+    };
+    for (const Case& c : cases) {
+        ProgramFolder folder;
+        WriteFile(folder.Root + "outside/keep.txt", "mine");
+        WriteFile(folder.Root + c.folder + "own.txt", "x");
+        std::filesystem::create_directory_symlink(folder.Root + "outside", folder.Root + c.folder + "dir-link");
+        std::filesystem::create_symlink(folder.Root + "outside/keep.txt", folder.Root + c.folder + "file-link");
+        folder.Script("g.lua", c.script);
+        EngineRun(folder).Destroy();
+        EXPECT_EQ(ReadFile(folder.Root + "outside/keep.txt"), "mine") << c.folder;
+        for (const char* name : {"own.txt", "dir-link", "file-link"})
+            EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder.Root + c.folder + name)))
+                << c.folder << name;
+    }
+}
+
+// A killed run's temporary files go at the next start; a live writer's stay.
+TEST(EngineTest, StaleTemporaryFilesRemovedAtStart) {
+    ProgramFolder folder;
+    folder.Ini("[Settings]\r\nOutfile=out/data.xml\r\nLogFile=run.log\r\n");
+    folder.Script("g.lua", "Grabbers.g = {}");
+    const std::vector<std::string> stale = {"settings/tavrin.ini.tmpAb3xY9", "settings/g/userchannels.txt.tmp",
+                                            "settings/g/channels.lua.tmpQQ11ww", "out/data.xml.tmpZz9Zz9",
+                                            "run.log.tmpaaaaaa"};
+    const std::vector<std::string> kept = {"out/data.xml.tmp.bak", "settings/other.tmpAb3xY9", "run.log.tmp1"};
+    for (const std::string& name : stale) WriteFile(folder.Root + name, "x");
+    for (const std::string& name : kept) WriteFile(folder.Root + name, "x");
+    platform::SaveFile live(folder.Root + "out/data.xml");   // another run's output, being written
+    EngineRun run(folder);
+    for (const std::string& name : stale) EXPECT_FALSE(std::filesystem::exists(folder.Root + name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(folder.Root + name)) << name;
+    EXPECT_TRUE(live.Commit());
+}
+
+// The log never replaces the listings, however the two names are written.
+TEST(EngineTest, LogFileThatIsTheOutputIsNotSaved) {
+    for (const std::string logFile : {"out.xml", "./sub/../out.xml", "link.xml", "@out.xml"}) {
+        ProgramFolder folder;
+        const std::string name = logFile[0] == '@' ? folder.Root + logFile.substr(1) : logFile;
+        folder.Ini("[Settings]\r\nOutfile=" + folder.Root + "out.xml\r\nLogFile=" + name + "\r\n");
+        WriteFile(folder.Root + "out.xml", "listings");
+        std::filesystem::create_directories(folder.Root + "sub");
+        std::filesystem::create_symlink(folder.Root + "out.xml", folder.Root + "link.xml");
+        EngineRun run(folder);
+        run.Destroy();
+        EXPECT_EQ(ReadFile(folder.Root + "out.xml"), "listings") << logFile;
+        EXPECT_TRUE(run.Logged("Log file \"" + name + "\" is the output file: the log is not saved")) << logFile;
+    }
+}
+
 TEST(EngineTest, CallOnShowSettings) {
     ProgramFolder folder;
     folder.Script("a.lua",
@@ -381,7 +461,7 @@ TEST(EngineDeathTest, PanicShutsDownThenEnds) {
             lua_pushnil(L);
             lua_call(L, 0, 0);   // an error outside any protected call
         },
-        ::testing::ExitedWithCode(1), "");
+        ::testing::ExitedWithCode(1), "^Lua Panic: attempt to call a nil value\n$");
     EXPECT_EQ(ReadFile(folder.Root + "panic.log"), "Lua Panic\r\n");   // the shutdown saved the log ...
     EXPECT_NE(folder.IniText().find("[GrabberOrder]\r\ng=1\r\n"), std::string::npos);   // ... and the settings
 }

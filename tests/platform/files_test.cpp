@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace platform;
@@ -219,6 +221,62 @@ TEST_F(FilesTest, SaveFileAroundItsTemporaryFile) {
         }
         fs::remove_all(root + "t.tmp");
     }
+}
+
+// Two writers of one file at once each make a temporary file of their own; the last to commit wins.
+TEST_F(FilesTest, SaveFilesAtOnceKeepApart) {
+    SaveFile first(root + "t"), second(root + "t");
+    ASSERT_TRUE(first.IsOpen() && second.IsOpen());
+    EXPECT_TRUE(first.Write("first, a longer text") && second.Write("second"));
+    EXPECT_TRUE(first.Commit() && second.Commit());
+    EXPECT_EQ(Get("t"), "second");
+    EXPECT_EQ(Listing(), "t ");
+}
+
+// A FIFO (or a device) is written in place, never replaced by a plain file.
+TEST_F(FilesTest, SaveFileWritesAFifoInPlace) {
+    ASSERT_EQ(::mkfifo((root + "pipe").c_str(), 0600), 0);
+    const int reader = ::open((root + "pipe").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    std::string error;
+    EXPECT_TRUE(WriteFileSafely(root + "pipe", "through", &error)) << error;
+    char buffer[16] = {};
+    EXPECT_EQ(::read(reader, buffer, sizeof buffer), 7);
+    EXPECT_EQ(std::string(buffer), "through");
+    ::close(reader);
+    struct stat st;
+    ASSERT_EQ(::lstat((root + "pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(Listing(), "pipe ");
+}
+
+// What a killed writer left is removed: exactly our names, plain files, none a live writer holds.
+TEST_F(FilesTest, RemoveStaleTempFiles) {
+    struct Case { const char* name; bool removed; } cases[] = {
+        {"t.tmp", true}, {"t.tmpAb3xY9", true}, {"t.tmpAb3xY", false}, {"t.tmpAb3xY90", false},
+        {"t.tmp-b3xY9", false}, {"t.TMPAb3xY9", false}, {"u.tmpAb3xY9", false}, {"t", false},
+    };
+    for (const Case& c : cases) Put(c.name, "x");
+    fs::create_directory(root + "t.tmpFolder");
+    fs::create_symlink(root + "t", root + "t.tmpLink00");
+    SaveFile live(root + "t");
+    ASSERT_TRUE(live.Write("being written"));
+    const std::vector<std::string> removed = RemoveStaleTempFiles(root + "t");
+    for (const Case& c : cases) EXPECT_EQ(fs::exists(root + c.name), !c.removed) << c.name;
+    EXPECT_EQ(removed, (std::vector<std::string>{root + "t.tmp", root + "t.tmpAb3xY9"}));
+    EXPECT_TRUE(fs::is_directory(root + "t.tmpFolder"));
+    EXPECT_TRUE(fs::is_symlink(root + "t.tmpLink00"));
+    EXPECT_TRUE(live.Commit());
+    EXPECT_EQ(Get("t"), "being written");
+}
+
+TEST_F(FilesTest, FolderLock) {
+    FolderLock first, second;
+    EXPECT_EQ(first.Lock(root, "lock"), FolderLock::Result::Locked);
+    EXPECT_EQ(second.Lock(root, "lock"), FolderLock::Result::InUse);
+    first.Unlock();
+    EXPECT_EQ(second.Lock(root, "lock"), FolderLock::Result::Locked);
+    EXPECT_EQ(first.Lock(root + "missing", "lock"), FolderLock::Result::Unavailable);
 }
 
 TEST_F(FilesTest, CurrentAndProgramFolders) {
