@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "desktop/windowsmodule.h"
+#include "platform/process.h"
 #include "util/shwmsg.h"
 
 namespace {
@@ -43,10 +44,23 @@ int RunUnattended(const TStartOptions& options) {
         ~Restore() { SetMessageHandler(Handler); }
     } restore{previous};
 
+    // Ctrl+C or a service manager's stop ends the run cleanly, settings and log saved, as in
+    // TavrinConsole: every callback turns a stop signal into the engine's Stop.
+    platform::CatchStopSignals();
+    TLuaGrabbers* running = nullptr;
+    const auto takeStopRequest = [&running] {
+        if (running && platform::StopSignalled()) running->Stop = true;
+    };
+
     // The log is kept for the engine's report; progress, status and statistics go nowhere.
     std::vector<std::string> log;
     TEngineCallbacks callbacks;
-    callbacks.OnLog = [&log](const std::string& line) { log.push_back(line); };
+    callbacks.OnLog = [&log, &takeStopRequest](const std::string& line) {
+        takeStopRequest();
+        log.push_back(line);
+    };
+    callbacks.OnProgress = [&takeStopRequest](int32_t, int32_t, int32_t) { takeStopRequest(); };
+    callbacks.OnStatus = [&takeStopRequest](int32_t, const std::string&) { takeStopRequest(); };
     callbacks.OnPanic = [] { ShowMessage("Lua Panic"); };
     callbacks.OnGetLog = [&log] { return JoinLogLines(log); };
     std::unique_ptr<TLuaGrabbers> engine;
@@ -57,8 +71,10 @@ int RunUnattended(const TStartOptions& options) {
         ShowMessage(e.what());
         return 1;
     }
+    running = engine.get();
     int exitStatus = 0;
     if (const auto result = GrabOrLogError(*engine, callbacks.OnLog)) exitStatus = *result;
+    running = nullptr;   // the shutdown is not stopped
     if (!FreeDesktopEngine(engine)) return 1;
     return exitStatus;
 }

@@ -267,4 +267,24 @@ TEST(UnattendedRunTest, RunsWithoutADisplayAndEndsWithTheRunsResult) {
     EXPECT_FALSE(fs::exists(root + "temp"));
 }
 
+// A stop signal ends the unattended run of a script stuck in a loop cleanly: the item fails, the
+// log and the settings are saved.
+TEST(UnattendedRunTest, StopSignalEndsTheRunCleanly) {
+    ProgramFolder folder;
+    folder.Ini("[Grabbers]\r\ng=1\r\n");
+    folder.Script("g.lua", "Grabbers.g = { Init = function(h) Tvrn.AddUserChannel(h,{ID='c',XML_ID='c.x'}) end,"
+                           " Passes = { Pass1 = { Type = 1, Func = function()"
+                           " io.open('looping', 'w'):close() while true do end end } } }\n");
+    const std::string root = folder.Root;
+    fs::copy_file(TAVRIN_DESKTOP_EXE, root + "Tavrin");
+    EXPECT_EQ(Shell("cd '" + root + "' && { env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 60 ./Tavrin /Grab "
+                    "/Silent > out.txt 2>&1 & pid=$!; until [ -e looping ]; do sleep 0.05; done; "
+                    "kill -TERM $pid; wait $pid; }"),
+              2)
+        << ReadFile(root + "out.txt");
+    const std::string log = ReadFile(root + "log.txt");
+    EXPECT_NE(log.find(" - Stopped\r\n"), std::string::npos) << log;
+    EXPECT_NE(folder.IniText().find("[GrabberOrder]\r\ng=1\r\n"), std::string::npos);
+}
+
 }  // namespace
