@@ -16,6 +16,7 @@
 
 #include "listings/compareresult.h"
 #include "listings/rankindex.h"
+#include "listings/recordstore.h"
 
 // Raised for every misuse of a list: a bad position, searching without an order, replacing in an empty list.
 class EListError : public std::runtime_error {
@@ -52,11 +53,13 @@ protected:
 
 private:
     struct TNode {
+        TAVRIN_RECORD_STORE
         TNode* Prev;
         TNode* Next;
         T* Item;
     };
     struct TChain {
+        TAVRIN_RECORD_STORE
         TNode* First = nullptr;
         TNode* Last = nullptr;
         TNode* Current = nullptr;
@@ -104,6 +107,7 @@ private:
     };
 
 public:
+    TAVRIN_RECORD_STORE
     // An owning list destroys the items it removes, replaces or clears; a borrowing list hands them to
     // its disposal handler if it has one and otherwise leaves them alone.
     explicit TLinkList(bool ownsItems = false) : FOwnsItems(ownsItems) {}
