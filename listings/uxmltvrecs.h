@@ -167,10 +167,10 @@ public:
     std::unique_ptr<TXMLTVString> Premiere;
     std::unique_ptr<TXMLTVString> LastChance;
     bool New = false;
+    uint8_t Encoding = 0;  // character set of every text, copied from the grabber
     std::unique_ptr<TXMLTVSubtitlesList> Subtitles;
     std::unique_ptr<TXMLTVRatingList> Rating;
     std::unique_ptr<TXMLTVStarRating> StarRating;
-    uint8_t Encoding = 0;  // character set of every text above, copied from the grabber
     virtual ~TProgram();
 };
 
