@@ -2,7 +2,7 @@
 # A whole grab as a process: a scratch program folder with the build's program files and the
 # generated grabber of bench/grabber.lua (CHANNELS channels × DAYS days of 36 programmes with IDs,
 # added from Lua tables in one type 1 pass; sorted, written as UTF-8), run RUNS times under /usr/bin/time -v. Prints each
-# run's wall time and peak resident memory, then the medians.
+# run's wall time, processor time (user + system) and peak resident memory, then the medians.
 #
 #   bench/wholegrab.sh [--channels N] [--days D] [--runs R] [--lua-only] PROGRAM_FOLDER EXECUTABLE [ARGS...]
 #
@@ -52,7 +52,7 @@ printf '[Settings]\nDoXMLSort=1\nSaveLog=0\nCharSet=3\nTimeZone=+01:00\nOutfile=
 for ((i = 0; i < channels; i++)); do printf 'c%d\r\n' $((1000 + i)); done > "$work/settings/bench/userchannels.txt"
 
 echo "wholegrab: $exe $* — $channels channels × $days days = $((channels * days * 36)) programmes, $runs runs"
-walls=() rss=()
+walls=() cpus=() rss=()
 for ((r = 1; r <= runs; r++)); do
   rm -f "$work/out.xml"
   status=0
@@ -60,9 +60,10 @@ for ((r = 1; r <= runs; r++)); do
   [ "$status" -eq 0 ] || { echo "wholegrab: run $r ended with status $status" >&2; cat "$work/run.log" >&2; exit 1; }
   [ "$lua_only" -eq 1 ] || [ -s "$work/out.xml" ] || { echo "wholegrab: no XMLTV file written" >&2; exit 1; }
   wall=$(awk -F': ' '/Elapsed \(wall clock\)/ { n = split($2, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }' "$work/time.txt")
+  cpu=$(awk -F': ' '/(User|System) time \(seconds\)/ { s += $2 } END { print s }' "$work/time.txt")
   kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
-  walls+=("$wall") rss+=("$kb")
-  printf 'run %d: %.2f s, %d KB peak\n' "$r" "$wall" "$kb"
+  walls+=("$wall") cpus+=("$cpu") rss+=("$kb")
+  printf 'run %d: %.2f s, %.2f s processor, %d KB peak\n' "$r" "$wall" "$cpu" "$kb"
 done
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-printf 'median: %.2f s, %d KB peak\n' "$(median "${walls[@]}")" "$(median "${rss[@]}")"
+printf 'median: %.2f s, %.2f s processor, %d KB peak\n' "$(median "${walls[@]}")" "$(median "${cpus[@]}")" "$(median "${rss[@]}")"

@@ -500,26 +500,31 @@ void Combine(TLuaGrabbers& engine, TChanList& channels, TProgList& programs) {
                 channels.Append(&channel);
             }
         }
+        // The grabber's list (its nodes and index) goes before the combined list grows, so that a
+        // large grab never holds both.
+        std::vector<std::unique_ptr<TProgram>> taken;
+        taken.reserve(static_cast<size_t>(grabber.Programs->Count()));
+        for (TProgram& program : *grabber.Programs) taken.emplace_back(&program);
+        grabber.Programs->Clear(true);
         // Programmes of one channel come in runs: the last lookup is kept.
         const TChannel* last = nullptr;
-        for (TProgram& program : *grabber.Programs) {
-            const TChannel* channel = last && last->ID == program.Channel ? last : nullptr;
-            if (!channel && grabber.SelectedChannels->FindID(program.Channel))
+        for (std::unique_ptr<TProgram>& program : taken) {
+            const TChannel* channel = last && last->ID == program->Channel ? last : nullptr;
+            if (!channel && grabber.SelectedChannels->FindID(program->Channel))
                 channel = grabber.SelectedChannels->Current();
-            if (channel && !MendTimes(program, engine.TimeZone)) {
+            if (channel && !MendTimes(*program, engine.TimeZone)) {
                 ++withoutStart;
-                delete &program;
+                program.reset();
             } else if (channel) {
                 last = channel;
-                program.XMLChannel = channel->XML_ID;
-                program.ID.clear();
-                programs.AddProgram(&program);
+                program->XMLChannel = channel->XML_ID;
+                program->ID.clear();
+                programs.AddProgram(std::move(program));
             } else {
-                engine.LogFmt(true, "Channel not found for program %s", FirstValue(program.Title).c_str());
-                delete &program;
+                engine.LogFmt(true, "Channel not found for program %s", FirstValue(program->Title).c_str());
+                program.reset();
             }
         }
-        grabber.Programs->Clear(true);
         if (withoutStart > 0)
             engine.LogFmt(false, "   %d programs of grabber %s left out: no valid start time", withoutStart,
                           grabber.ID.c_str());

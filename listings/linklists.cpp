@@ -44,3 +44,6 @@ uint8_t TTagStack::PeekTag() {
     if (!cell) linklists_detail::RaiseIndexError(0);
     return *cell;
 }
+
+// Most lists are parts of a programme holding one item; their size is most of what a programme costs.
+static_assert(sizeof(TStringList) == 32, "a list of one item holds it in 32 bytes");

@@ -16,6 +16,7 @@
 
 #include "listings/compareresult.h"
 #include "listings/rankindex.h"
+#include "listings/recordstore.h"
 
 // Raised for every misuse of a list: a bad position, searching without an order, replacing in an empty list.
 class EListError : public std::runtime_error {
@@ -30,14 +31,14 @@ namespace linklists_detail {
 
 }  // namespace linklists_detail
 
+// Most lists of the system are the parts of a programme, and most of those hold one item: a title,
+// a description, a category. So a list is small and grows in steps. A list of at most one item holds
+// that item itself, without a node (32 bytes in all). A second item gives it a chain of nodes, kept
+// in a block of its own; a list that keeps an order, a rank index, a node store or a disposal handler
+// keeps them with the chain, in a larger block. A chain emptied of its items goes, unless it holds
+// more than the nodes.
 template <class T>
 class TLinkList {
-    struct TNode {
-        TNode* Prev;
-        TNode* Next;
-        T* Item;
-    };
-
 public:
     // A comparison of (key, item); the sort compares two items with it. It must not throw.
     using TCompare = TCompareResult (*)(const T& key, const T& item);
@@ -46,51 +47,123 @@ public:
     using TContextCompare = TCompareResult (*)(const void* context, const T& key, const T& item);
     using TFreeItem = std::function<void(T*)>;
 
+protected:
+    // See EnableRankIndex.
+    using TDigest = uint64_t (*)(const T& item);
+
+private:
+    struct TNode {
+        TAVRIN_RECORD_STORE
+        TNode* Prev;
+        TNode* Next;
+        T* Item;
+    };
+    struct TChain {
+        TAVRIN_RECORD_STORE
+        TNode* First = nullptr;
+        TNode* Last = nullptr;
+        TNode* Current = nullptr;
+    };
+    struct TNodeBlock {
+        TNodeBlock* Next;
+    };
+    // What a list keeps beside its chain once it has an order, a rank index, a node store or a
+    // disposal handler.
+    struct TExtra : TChain {
+        TCompare Compare = nullptr;
+        TContextCompare ContextCompare = nullptr;  // the order instead of Compare, with Context
+        const void* Context = nullptr;
+        bool Reverse = false;
+        // Whether the chain is known to be in the order of Compare and Reverse (meaningful while
+        // sorted): lost by Exchange and ReplaceCurrent, which do not check the order, and by direct
+        // insertion.
+        bool InOrder = true;
+        TFreeItem OnFreeItem;
+        std::unique_ptr<TRankIndex> Index;
+        TCompare IndexedCompare = nullptr;
+        TDigest Digest = nullptr;
+        // The last node inserted and its rank, valid while the index has not changed since.
+        TNode* Finger = nullptr;
+        int FingerRank = 0;
+        uint64_t FingerVersion = 0;
+        uint64_t FingerDigest = 0;
+        bool FingerNextDigestKnown = false;
+        uint64_t FingerNextDigest = 0;
+        // The nodes on either side of the boundary the last indexed search found (valid while the
+        // index has not changed since), and the digest of the one after it, for the finger.
+        TNode* SearchBefore = nullptr;
+        TNode* SearchAfter = nullptr;
+        bool SearchBetween = false;
+        bool SearchAfterDigestKnown = false;
+        uint64_t SearchAfterDigest = 0;
+        uint64_t SearchVersion = 0;
+        // The node store of long lists (see NewNode).
+        bool PooledNodes = false;
+        TNodeBlock* NodeBlocks = nullptr;
+        TNode* FreeNodes = nullptr;   // chained through Next
+        TNode* FreshNodes = nullptr;  // the unused rest of the newest block
+        int FreshLeft = 0;
+        int LastBlockSize = 0;
+    };
+
+public:
+    TAVRIN_RECORD_STORE
     // An owning list destroys the items it removes, replaces or clears; a borrowing list hands them to
     // its disposal handler if it has one and otherwise leaves them alone.
     explicit TLinkList(bool ownsItems = false) : FOwnsItems(ownsItems) {}
-    virtual ~TLinkList() { TLinkList::Clear(false); }
+    virtual ~TLinkList() {
+        TLinkList::Clear(false);
+        FreeChain();
+    }
     TLinkList(const TLinkList&) = delete;
     TLinkList& operator=(const TLinkList&) = delete;
 
     // ---- navigation: each returns the item of the node it moves to, or none
     T* First() {
         Settle();
-        FCurrent = FFirst;
         FPosition = 1;
-        return ItemOf(FCurrent);
+        if (!FChained) return Solo();
+        TChain& c = *Chain();
+        c.Current = c.First;
+        return ItemOf(c.Current);
     }
     T* Last() {
         Settle();
-        FCurrent = FLast;
         FPosition = FCount;
-        return ItemOf(FCurrent);
+        if (!FChained) return Solo();
+        TChain& c = *Chain();
+        c.Current = c.Last;
+        return ItemOf(c.Current);
     }
     T* Next() {
         Settle();
-        if (FCount == 0 || FCurrent == FLast) linklists_detail::RaiseIndexError(FCount);
-        FCurrent = FCurrent->Next;
+        if (!FChained) linklists_detail::RaiseIndexError(FCount);  // one item at most: it is the last
+        TChain& c = *Chain();
+        if (FCount == 0 || c.Current == c.Last) linklists_detail::RaiseIndexError(FCount);
+        c.Current = c.Current->Next;
         ++FPosition;
-        return FCurrent->Item;
+        return c.Current->Item;
     }
     T* Prev() {
         Settle();
-        if (FCurrent == FFirst) linklists_detail::RaiseIndexError(0);
-        FCurrent = FCurrent->Prev;
+        if (!FChained) linklists_detail::RaiseIndexError(0);
+        TChain& c = *Chain();
+        if (c.Current == c.First) linklists_detail::RaiseIndexError(0);
+        c.Current = c.Current->Prev;
         --FPosition;
-        return FCurrent->Item;
+        return c.Current->Item;
     }
     T* Current() const {
         Settle();
-        return ItemOf(FCurrent);
+        return FChained ? ItemOf(Chain()->Current) : Solo();
     }
     T* FirstItem() const {  // without moving
         Settle();
-        return ItemOf(FFirst);
+        return FChained ? ItemOf(Chain()->First) : Solo();
     }
     T* LastItem() const {  // without moving
         Settle();
-        return ItemOf(FLast);
+        return FChained ? ItemOf(Chain()->Last) : Solo();
     }
     int CurrentIndex() const {
         Settle();
@@ -103,19 +176,31 @@ public:
 
     virtual T* GetItem(int position) {
         Settle();
-        if (position == FPosition) return ItemOf(FCurrent);
+        if (position == FPosition) return Current();
         if (position < 1 || position > FCount) linklists_detail::RaiseIndexError(position);
+        if (!FChained) {  // the one item
+            FPosition = 1;
+            return Solo();
+        }
         SeekTo(position);
-        return FCurrent->Item;
+        return Chain()->Current->Item;
     }
 
     // ---- insertion: the inserted item becomes current. Owning lists take the item when the call
     // returns normally; if it throws, the item is still the caller's.
     void Insert(T* item, bool before) {
         Settle();
+        if (!FChained && FCount == 0) {
+            FHead = item;
+            FCount = 1;
+            FPosition = 1;
+            FSorted = false;
+            return;
+        }
+        MakeChain();
         Link(item, before);
         FSorted = false;
-        FInOrder = FCount <= 1;
+        if (TExtra* x = Extra()) x->InOrder = FCount <= 1;
     }
     void Append(T* item) {
         Last();
@@ -141,12 +226,22 @@ public:
     void ReplaceCurrent(T* item) {
         Settle();
         if (FCount == 0) linklists_detail::RaiseListError("List is Empty, cannot replace data");
-        T* old = FCurrent->Item;
+        if (!FChained) {
+            T* old = Solo();
+            if (old == item) return;
+            FHead = item;
+            DisposeSolo(old);
+            return;
+        }
+        TChain& c = *Chain();
+        T* old = c.Current->Item;
         if (old == item) return;
-        FCurrent->Item = item;
-        FFinger = nullptr;
-        if (FIndex && FDigest) FIndex->SetDigest(FPosition - 1, DigestOf(item));
-        if (FCount > 1) FInOrder = false;
+        c.Current->Item = item;
+        if (TExtra* x = Extra()) {
+            x->Finger = nullptr;
+            if (x->Index && x->Digest) x->Index->SetDigest(FPosition - 1, DigestOf(item));
+            if (FCount > 1) x->InOrder = false;
+        }
         Dispose(old);
     }
     // The same for items held by a std::unique_ptr (for owning lists): released only once linked.
@@ -176,23 +271,37 @@ public:
     virtual T* Remove(bool keepItem, int position) {
         Settle();
         GetItem(position);
-        if (!FCurrent) return nullptr;  // an empty list whose position was asked for: nothing to remove
-        TNode* node = FCurrent;
-        if (FIndex) FIndex->EraseAt(FPosition - 1);
-        if (node->Prev) node->Prev->Next = node->Next;
-        else FFirst = node->Next;
-        if (node->Next) node->Next->Prev = node->Prev;
-        else FLast = node->Prev;
-        if (!node->Prev) {
-            FCurrent = FFirst;  // the new first node; the position stays
+        T* item;
+        if (!FChained) {
+            item = Solo();
+            if (!item) return nullptr;  // an empty list whose position was asked for: nothing to remove
+            FHead = nullptr;
+            FCount = 0;  // the position stays, as when the first node goes
+            if (keepItem) return item;
+            DisposeSolo(item);
+            return nullptr;
         } else {
-            FCurrent = node->Prev;
-            --FPosition;
+            TChain& c = *Chain();
+            TNode* node = c.Current;
+            if (!node) return nullptr;
+            TExtra* x = Extra();
+            if (x && x->Index) x->Index->EraseAt(FPosition - 1);
+            if (node->Prev) node->Prev->Next = node->Next;
+            else c.First = node->Next;
+            if (node->Next) node->Next->Prev = node->Prev;
+            else c.Last = node->Prev;
+            if (!node->Prev) {
+                c.Current = c.First;  // the new first node; the position stays
+            } else {
+                c.Current = node->Prev;
+                --FPosition;
+            }
+            --FCount;
+            if (x && FCount <= 1) x->InOrder = true;
+            item = node->Item;
+            FreeNode(node);
+            if (FCount == 0 && !x) FreeChain();
         }
-        --FCount;
-        if (FCount <= 1) FInOrder = true;
-        T* item = node->Item;
-        FreeNode(node);
         if (keepItem) return item;
         Dispose(item);
         return nullptr;
@@ -205,13 +314,29 @@ public:
     // Empties the list; the sorted mark, comparison and direction stay.
     virtual void Clear(bool keepItems = false) {
         Settle();
-        TNode* node = FFirst;
-        FFirst = FLast = FCurrent = nullptr;
         FCount = 0;
         FPosition = 0;
-        FInOrder = true;
-        if (FIndex) FIndex->Clear();
-        if (FNodeBlocks) {
+        if (!FChained) {
+            T* item = Solo();
+            FHead = nullptr;
+            if (!keepItems) DisposeSolo(item);
+            return;
+        }
+        TChain& c = *Chain();
+        TNode* node = c.First;
+        c.First = c.Last = c.Current = nullptr;
+        TExtra* x = Extra();
+        if (!x) {
+            struct TRelease {  // the chain goes, also when a disposal throws
+                TLinkList* List;
+                ~TRelease() { List->FreeChain(); }
+            } release{this};
+            DisposeNodes(node, keepItems);
+            return;
+        }
+        x->InOrder = true;
+        if (x->Index) x->Index->Clear();
+        if (x->NodeBlocks) {
             struct TRelease {
                 TLinkList* List;
                 ~TRelease() { List->ReleaseNodeBlocks(); }
@@ -220,30 +345,31 @@ public:
                 if (!keepItems) Dispose(node->Item);
             return;
         }
-        while (node) {
-            TNode* next = node->Next;
-            T* item = node->Item;
-            delete node;
-            if (!keepItems) Dispose(item);
-            node = next;
-        }
+        DisposeNodes(node, keepItems);
     }
     // Swaps the items at two positions; the node at position2 is current afterwards.
     virtual void Exchange(int position1, int position2) {
         Settle();
         GetItem(position1);
-        TNode* a = FCurrent;
+        if (!FChained) {  // one item at most: both positions are its own
+            GetItem(position2);
+            return;
+        }
+        TChain& c = *Chain();
+        TNode* a = c.Current;
         const int rankA = FPosition - 1;
         GetItem(position2);
-        TNode* b = FCurrent;
+        TNode* b = c.Current;
         if (!a || !b || a == b) return;
         std::swap(a->Item, b->Item);
-        FFinger = nullptr;
-        if (FIndex && FDigest) {
-            FIndex->SetDigest(rankA, DigestOf(a->Item));
-            FIndex->SetDigest(FPosition - 1, DigestOf(b->Item));
+        if (TExtra* x = Extra()) {
+            x->Finger = nullptr;
+            if (x->Index && x->Digest) {
+                x->Index->SetDigest(rankA, DigestOf(a->Item));
+                x->Index->SetDigest(FPosition - 1, DigestOf(b->Item));
+            }
+            x->InOrder = false;
         }
-        FInOrder = false;
     }
 
     // ---- order and search
@@ -265,29 +391,32 @@ public:
         MarkSorted(nullptr, compare, context, reverse);
     }
     TCompareResult Compare(const T& key, const T& item) const {
+        const TExtra* x = Extra();
         TCompareResult r;
-        if (FCompare) r = FCompare(key, item);
-        else if (FContextCompare) r = FContextCompare(FContext, key, item);
+        if (x && x->Compare) r = x->Compare(key, item);
+        else if (x && x->ContextCompare) r = x->ContextCompare(x->Context, key, item);
         else linklists_detail::RaiseListError("List is unsorted");
-        return FReverse ? InvertCompare(r) : r;
+        return x->Reverse ? InvertCompare(r) : r;
     }
     // Leaves the node of the last probe current.
     virtual TCompareResult BinarySearch(const T& key) {
         Settle();
         if (!FSorted) linklists_detail::RaiseListError("Cannot Binary Search Unsorted List");
         if (FCount == 0) return crLess;
+        // a sorted list keeps its order with its chain
+        TExtra& x = *Extra();
         First();
-        const TCompareResult atFirst = Compare(key, *FCurrent->Item);
+        const TCompareResult atFirst = Compare(key, *x.Current->Item);
         if (atFirst == crEqual) return crEqual;
         Last();
-        const TCompareResult atLast = Compare(key, *FCurrent->Item);
+        const TCompareResult atLast = Compare(key, *x.Current->Item);
         if (atLast == crEqual) return crEqual;
         if (atFirst == crLess) {
             First();
             return crLess;
         }
         if (atLast == crGreater) return crGreater;  // the last node is current already
-        if (FIndex && FInOrder && FCompare && FCompare == FIndexedCompare) return IndexedSearch(key);
+        if (x.Index && x.InOrder && x.Compare && x.Compare == x.IndexedCompare) return IndexedSearch(key);
         int lo = 1, hi = FCount;
         TCompareResult r = crLess;
         while (r != crEqual && hi >= lo) {
@@ -305,17 +434,25 @@ public:
         Settle();
         if (FCount == 0) return false;
         First();
+        if (!FChained) return compare(key, *Solo()) == crEqual;
+        TChain& c = *Chain();
         for (;;) {
-            if (compare(key, *FCurrent->Item) == crEqual) return true;
-            if (FCurrent == FLast) return false;
-            FCurrent = FCurrent->Next;
+            if (compare(key, *c.Current->Item) == crEqual) return true;
+            if (c.Current == c.Last) return false;
+            c.Current = c.Current->Next;
             ++FPosition;
         }
     }
 
     bool Sorted() const { return FSorted; }
-    TCompare Comparison() const { return FCompare; }  // none after a sort with a context
-    bool Reversed() const { return FReverse; }
+    TCompare Comparison() const {  // none after a sort with a context
+        const TExtra* x = Extra();
+        return x ? x->Compare : nullptr;
+    }
+    bool Reversed() const {
+        const TExtra* x = Extra();
+        return x && x->Reverse;
+    }
     bool OwnsItems() const { return FOwnsItems; }
     void SetOwnsItems(bool owns) {
         Settle();
@@ -323,7 +460,7 @@ public:
     }
     void SetOnFreeItem(TFreeItem handler) {
         Settle();
-        FOnFreeItem = std::move(handler);
+        MakeExtra().OnFreeItem = std::move(handler);
     }
 
     // ---- iteration in list order that leaves the current item alone
@@ -336,34 +473,36 @@ public:
         using pointer = V*;
         using reference = V&;
         TIterator() = default;
-        explicit TIterator(const TNode* node) : FNode(node) {}
-        V& operator*() const { return *FNode->Item; }
-        V* operator->() const { return FNode->Item; }
+        TIterator(const TNode* node, V* solo) : FNode(node), FSolo(solo) {}
+        V& operator*() const { return FSolo ? *FSolo : *FNode->Item; }
+        V* operator->() const { return FSolo ? FSolo : FNode->Item; }
         TIterator& operator++() {
-            FNode = FNode->Next;
+            if (FSolo) FSolo = nullptr;
+            else FNode = FNode->Next;
             return *this;
         }
         TIterator operator++(int) {
             TIterator old = *this;
-            FNode = FNode->Next;
+            ++*this;
             return old;
         }
-        bool operator==(const TIterator& other) const { return FNode == other.FNode; }
-        bool operator!=(const TIterator& other) const { return FNode != other.FNode; }
+        bool operator==(const TIterator& other) const { return FNode == other.FNode && FSolo == other.FSolo; }
+        bool operator!=(const TIterator& other) const { return !(*this == other); }
 
     private:
         const TNode* FNode = nullptr;
+        V* FSolo = nullptr;  // the item of a list without chain
     };
     using iterator = TIterator<T>;
     using const_iterator = TIterator<const T>;
     iterator begin() {
         Settle();
-        return iterator(FFirst);
+        return FChained ? iterator(Chain()->First, nullptr) : iterator(nullptr, Solo());
     }
     iterator end() { return iterator(); }
     const_iterator begin() const {
         Settle();
-        return const_iterator(FFirst);
+        return FChained ? const_iterator(Chain()->First, nullptr) : const_iterator(nullptr, Solo());
     }
     const_iterator end() const { return const_iterator(); }
 
@@ -372,21 +511,31 @@ protected:
     // binary search with `searchable` over a list kept in order costs O(log n) node steps instead of
     // O(n). For long lists; nothing observable changes. `digest`, when given, maps an item to a number
     // whose order never contradicts `searchable`: digest(a) < digest(b) only if a orders before b.
-    using TDigest = uint64_t (*)(const T& item);
+    // An index enabled on an empty list also gives it the node store of long lists (see NewNode).
     void EnableRankIndex(TCompare searchable, TDigest digest = nullptr) {
-        if (FCount == 0) FPooledNodes = true;
-        FIndexedCompare = searchable;
-        FDigest = digest;
-        FFinger = nullptr;
-        FSearchAfter = nullptr;
-        FSearchBetween = false;
-        FIndex = std::make_unique<TRankIndex>();
+        TExtra& x = MakeExtra();
+        if (FCount == 0) x.PooledNodes = true;
+        auto index = std::make_unique<TRankIndex>();
+        x.Index.reset();
+        x.IndexedCompare = searchable;
+        x.Digest = digest;
+        x.Finger = nullptr;
+        x.SearchAfter = nullptr;
+        x.SearchBetween = false;
         int rank = 0;
-        for (TNode* n = FFirst; n; n = n->Next) FIndex->InsertAt(rank++, n, DigestOf(n->Item));
+        for (TNode* n = x.First; n; n = n->Next) index->InsertAt(rank++, n, DigestOf(n->Item));
+        x.Index = std::move(index);
+    }
+    bool HasRankIndex() const {
+        const TExtra* x = Extra();
+        return x && x->Index;
+    }
+    // Takes the nodes of a long list from blocks the list owns (see NewNode); only while it is empty.
+    void PoolNodes() {
+        if (FCount == 0) MakeExtra().PooledNodes = true;
     }
     // A list may put off work on its items (see TProgList): while FUnsettled is set, every call that
     // looks at the list or changes it first has SettlePending do that work, so nothing can tell.
-    bool FUnsettled = false;
     virtual void SettlePending() {}
     void Settle() const {
         if (FUnsettled) const_cast<TLinkList*>(this)->SettlePending();
@@ -395,8 +544,9 @@ protected:
     // Whether MergeInOrder can take items now: an owning list in ascending order of the indexed
     // comparison, with digests.
     bool CanMergeInOrder() const {
-        return FIndex && FDigest && FSorted && FInOrder && !FReverse && FOwnsItems && FCompare &&
-               FCompare == FIndexedCompare;
+        const TExtra* x = Extra();
+        return x && x->Index && x->Digest && FSorted && x->InOrder && !x->Reverse && FOwnsItems && x->Compare &&
+               x->Compare == x->IndexedCompare;
     }
     struct TFresh {
         T* Item;
@@ -410,9 +560,10 @@ protected:
     bool MergeInOrder(const std::vector<TFresh>& fresh, const T* current) {
         using Entry = TRankIndex::Entry;
         if (!CanMergeInOrder() || fresh.empty()) return false;
+        TExtra& x = *Extra();
         std::vector<Entry> old;
         old.reserve(FCount);
-        FIndex->CollectEntries(old);
+        x.Index->CollectEntries(old);
         // first the merged order, without touching the chain; fresh items get their nodes later
         std::vector<Entry> merged;
         merged.reserve(old.size() + fresh.size());
@@ -424,7 +575,7 @@ protected:
                 const Entry& e = old[i];
                 if (f.Digest < e.Digest) break;
                 if (f.Digest == e.Digest) {
-                    const TCompareResult r = FCompare(*f.Item, *static_cast<TNode*>(e.Payload)->Item);
+                    const TCompareResult r = x.Compare(*f.Item, *static_cast<TNode*>(e.Payload)->Item);
                     if (r == crEqual) return false;
                     if (r == crLess) break;
                 }
@@ -434,6 +585,7 @@ protected:
             merged.push_back(Entry{nullptr, f.Digest});
         }
         merged.insert(merged.end(), old.begin() + static_cast<std::ptrdiff_t>(i), old.end());
+        std::vector<Entry>().swap(old);
         // then the nodes, all before the first change, so that running out of memory changes nothing
         std::vector<TNode*> nodes;
         nodes.reserve(fresh.size());
@@ -441,9 +593,9 @@ protected:
             for (const TFresh& f : fresh) nodes.push_back(NewNode(f.Item));
         } catch (...) {
             for (TNode* n : nodes) {
-                if (FPooledNodes) {
-                    n->Next = FFreeNodes;
-                    FFreeNodes = n;
+                if (x.PooledNodes) {
+                    n->Next = x.FreeNodes;
+                    x.FreeNodes = n;
                 } else {
                     delete n;
                 }
@@ -452,7 +604,7 @@ protected:
         }
         for (size_t k = 0; k < nodes.size(); ++k) merged[freshAt[k]].Payload = nodes[k];
         auto nodeAt = [&](size_t m) { return static_cast<TNode*>(merged[m].Payload); };
-        FCurrent = nodeAt(0);
+        x.Current = nodeAt(0);
         FPosition = 1;
         for (size_t k = 0; k < nodes.size(); ++k) {
             const size_t m = freshAt[k];
@@ -462,20 +614,20 @@ protected:
             if (node->Prev) node->Prev->Next = node;
             if (node->Next) node->Next->Prev = node;
             if (fresh[k].Item == current) {
-                FCurrent = node;
+                x.Current = node;
                 FPosition = static_cast<int>(m) + 1;
             }
         }
-        FFirst = nodeAt(0);
-        FLast = nodeAt(merged.size() - 1);
+        x.First = nodeAt(0);
+        x.Last = nodeAt(merged.size() - 1);
         FCount = static_cast<int>(merged.size());
-        FFinger = nullptr;
-        FSearchBefore = FSearchAfter = nullptr;
-        FSearchBetween = false;
+        x.Finger = nullptr;
+        x.SearchBefore = x.SearchAfter = nullptr;
+        x.SearchBetween = false;
         try {
-            FIndex->Rebuild(merged);
+            x.Index->Rebuild(merged);
         } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
-            FIndex.reset();
+            x.Index.reset();
         }
         return true;
     }
@@ -484,101 +636,156 @@ protected:
     // unless the item is greater; the sorted mark is kept.
     void InsertAtSearch(T* item, TCompareResult searchResult) {
         const bool sorted = FSorted;
-        const bool inOrder = FInOrder;
+        TExtra* x = Extra();  // a sorted list has one
+        const bool inOrder = x && x->InOrder;
         Link(item, searchResult != crGreater);
         FSorted = sorted;
-        FInOrder = inOrder;
+        if (x) x->InOrder = inOrder;
     }
 
     void Dispose(T* item) {
         if (!item) return;
-        if (FOwnsItems) delete item;
-        else if (FOnFreeItem) FOnFreeItem(item);
+        if (FOwnsItems) {
+            delete item;
+        } else if (FHasExtra) {
+            if (const TFreeItem& handler = Extra()->OnFreeItem) handler(item);
+        }
     }
 
 private:
     static T* ItemOf(const TNode* node) { return node ? node->Item : nullptr; }
 
-    // Links a new node after (or before) the current one and makes it current.
+    // Dispose for a list without chain, which has no disposal handler (that comes with the chain).
+    void DisposeSolo(T* item) {
+        if (FOwnsItems) delete item;
+    }
+
+    T* Solo() const { return static_cast<T*>(FHead); }  // without chain
+    TChain* Chain() const { return static_cast<TChain*>(FHead); }
+    TExtra* Extra() const { return FHasExtra ? static_cast<TExtra*>(Chain()) : nullptr; }
+
+    // Gives a list without chain its chain; the one item gets a node.
+    void MakeChain() {
+        if (FChained) return;
+        auto chain = std::make_unique<TChain>();
+        if (T* item = Solo()) chain->First = chain->Last = chain->Current = new TNode{nullptr, nullptr, item};
+        FHead = chain.release();
+        FChained = true;
+    }
+    TExtra& MakeExtra() {
+        if (FHasExtra) return *Extra();
+        auto extra = std::make_unique<TExtra>();
+        if (FChained) {
+            static_cast<TChain&>(*extra) = *Chain();
+            delete Chain();
+        } else if (T* item = Solo()) {
+            extra->First = extra->Last = extra->Current = new TNode{nullptr, nullptr, item};
+        }
+        FHead = extra.release();
+        FChained = FHasExtra = true;
+        return *Extra();
+    }
+    // The chain (with no nodes left) goes; the list holds no item.
+    void FreeChain() {
+        if (FHasExtra) delete Extra();
+        else if (FChained) delete Chain();
+        FHead = nullptr;
+        FChained = FHasExtra = false;
+    }
+    void DisposeNodes(TNode* node, bool keepItems) {
+        while (node) {
+            TNode* next = node->Next;
+            T* item = node->Item;
+            delete node;
+            if (!keepItems) Dispose(item);
+            node = next;
+        }
+    }
+
+    // Links a new node after (or before) the current one and makes it current. The list has its chain.
     void Link(T* item, bool before) {
         TNode* node = NewNode(item);
+        TChain& c = *Chain();
+        TExtra* x = Extra();
         // An indexed search found the two nodes the new one goes between; linking them without reading
         // them leaves only stores to lines that may still be on their way.
-        TNode* const at = FCurrent;
-        if (FIndex && FSearchBetween && FSearchVersion == FIndex->Version() &&
-            (before ? at == FSearchAfter : at == FSearchBefore)) {
-            node->Prev = FSearchBefore;
-            node->Next = FSearchAfter;
-            FSearchBefore->Next = node;
-            FSearchAfter->Prev = node;
+        TNode* const at = c.Current;
+        if (x && x->Index && x->SearchBetween && x->SearchVersion == x->Index->Version() &&
+            (before ? at == x->SearchAfter : at == x->SearchBefore)) {
+            node->Prev = x->SearchBefore;
+            node->Next = x->SearchAfter;
+            x->SearchBefore->Next = node;
+            x->SearchAfter->Prev = node;
             if (!before) ++FPosition;
         } else if (FCount == 0) {
-            FFirst = FLast = node;
+            c.First = c.Last = node;
             FPosition = 1;
         } else if (before) {
-            node->Prev = FCurrent->Prev;
-            node->Next = FCurrent;
-            if (FCurrent->Prev) FCurrent->Prev->Next = node;
-            else FFirst = node;
-            FCurrent->Prev = node;
+            node->Prev = at->Prev;
+            node->Next = at;
+            if (at->Prev) at->Prev->Next = node;
+            else c.First = node;
+            at->Prev = node;
         } else {
-            node->Prev = FCurrent;
-            node->Next = FCurrent->Next;
-            if (FCurrent->Next) FCurrent->Next->Prev = node;
-            else FLast = node;
-            FCurrent->Next = node;
+            node->Prev = at;
+            node->Next = at->Next;
+            if (at->Next) at->Next->Prev = node;
+            else c.Last = node;
+            at->Next = node;
             ++FPosition;
         }
-        FCurrent = node;
+        c.Current = node;
         ++FCount;
-        if (FIndex) {
+        if (x && x->Index) {
             try {
                 const uint64_t digest = DigestOf(item);
                 // the digest of the next node is known when the search that placed this one saw it
-                FFingerNextDigestKnown = FSearchAfter && FSearchAfterDigestKnown && node->Next == FSearchAfter &&
-                                         FSearchVersion == FIndex->Version();
-                FFingerNextDigest = FSearchAfterDigest;
-                FSearchAfter = nullptr;
-                FSearchBetween = false;
-                FIndex->InsertAt(FPosition - 1, node, digest);
-                FFinger = node;
-                FFingerDigest = digest;
-                FFingerRank = FPosition - 1;
-                FFingerVersion = FIndex->Version();
+                x->FingerNextDigestKnown = x->SearchAfter && x->SearchAfterDigestKnown &&
+                                           node->Next == x->SearchAfter && x->SearchVersion == x->Index->Version();
+                x->FingerNextDigest = x->SearchAfterDigest;
+                x->SearchAfter = nullptr;
+                x->SearchBetween = false;
+                x->Index->InsertAt(FPosition - 1, node, digest);
+                x->Finger = node;
+                x->FingerDigest = digest;
+                x->FingerRank = FPosition - 1;
+                x->FingerVersion = x->Index->Version();
             } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
-                FIndex.reset();
+                x->Index.reset();
             }
         }
     }
 
-    // Indexed lists are the long ones. Their chain nodes come from blocks the list owns, each twice
-    // the size of the one before (up to 512 nodes): a long list makes a few allocations instead of
-    // one per item, and its nodes lie together instead of wherever the allocator finds room after a
-    // run of frees. Freed nodes are reused; the blocks go when the list becomes empty.
+    // Long lists take their chain nodes from blocks the list owns, each twice the size of the one
+    // before (up to 512 nodes): a long list makes a few allocations instead of one per item, and its
+    // nodes lie together instead of wherever the allocator finds room after a run of frees. Freed
+    // nodes are reused; the blocks go when the list becomes empty.
     TNode* NewNode(T* item) {
-        if (!FPooledNodes) return new TNode{nullptr, nullptr, item};
-        TNode* node = FFreeNodes;
+        TExtra* x = Extra();
+        if (!x || !x->PooledNodes) return new TNode{nullptr, nullptr, item};
+        TNode* node = x->FreeNodes;
         if (node) {
-            FFreeNodes = node->Next;
+            x->FreeNodes = node->Next;
         } else {
-            if (FFreshLeft == 0) {
-                const int size = FLastBlockSize ? std::min(FLastBlockSize * 2, 512) : 4;
+            if (x->FreshLeft == 0) {
+                const int size = x->LastBlockSize ? std::min(x->LastBlockSize * 2, 512) : 4;
                 void* raw = ::operator new(sizeof(TNodeBlock) + size * sizeof(TNode));
                 TNodeBlock* block = static_cast<TNodeBlock*>(raw);
-                block->Next = FNodeBlocks;
-                FNodeBlocks = block;
-                FFreshNodes = reinterpret_cast<TNode*>(block + 1);
-                FFreshLeft = size;
-                FLastBlockSize = size;
+                block->Next = x->NodeBlocks;
+                x->NodeBlocks = block;
+                x->FreshNodes = reinterpret_cast<TNode*>(block + 1);
+                x->FreshLeft = size;
+                x->LastBlockSize = size;
             }
-            node = FFreshNodes++;
-            --FFreshLeft;
+            node = x->FreshNodes++;
+            --x->FreshLeft;
         }
         *node = TNode{nullptr, nullptr, item};
         return node;
     }
     void FreeNode(TNode* node) {
-        if (!FPooledNodes) {
+        TExtra* x = Extra();
+        if (!x || !x->PooledNodes) {
             delete node;
             return;
         }
@@ -586,51 +793,59 @@ private:
             ReleaseNodeBlocks();
             return;
         }
-        node->Next = FFreeNodes;
-        FFreeNodes = node;
+        node->Next = x->FreeNodes;
+        x->FreeNodes = node;
     }
     void ReleaseNodeBlocks() {
-        while (FNodeBlocks) {
-            TNodeBlock* next = FNodeBlocks->Next;
-            ::operator delete(FNodeBlocks);
-            FNodeBlocks = next;
+        TExtra& x = *Extra();
+        while (x.NodeBlocks) {
+            TNodeBlock* next = x.NodeBlocks->Next;
+            ::operator delete(x.NodeBlocks);
+            x.NodeBlocks = next;
         }
-        FFreeNodes = FFreshNodes = nullptr;
-        FFreshLeft = 0;
-        FLastBlockSize = 0;
+        x.FreeNodes = x.FreshNodes = nullptr;
+        x.FreshLeft = 0;
+        x.LastBlockSize = 0;
     }
 
-    // Moves to a valid position, from the nearest of first, last and current node.
+    // Moves to a valid position, from the nearest of first, last and current node. The list has its chain.
     void SeekTo(int position) {
+        TChain& c = *Chain();
         const int d = std::abs(position - FPosition);
-        if (FIndex && d > 32) {
-            FCurrent = static_cast<TNode*>(FIndex->Select(position - 1));
-            FPosition = position;
-            return;
+        if (d > 32) {
+            if (TExtra* x = Extra(); x && x->Index) {
+                c.Current = static_cast<TNode*>(x->Index->Select(position - 1));
+                FPosition = position;
+                return;
+            }
         }
         if (position <= d) {
-            FCurrent = FFirst;
+            c.Current = c.First;
             FPosition = 1;
         } else if (d > FCount - position) {
-            FCurrent = FLast;
+            c.Current = c.Last;
             FPosition = FCount;
         }
         while (FPosition < position) {
-            FCurrent = FCurrent->Next;
+            c.Current = c.Current->Next;
             ++FPosition;
         }
         while (FPosition > position) {
-            FCurrent = FCurrent->Prev;
+            c.Current = c.Current->Prev;
             --FPosition;
         }
     }
 
-    uint64_t DigestOf(const T* item) const { return FDigest && item ? FDigest(*item) : 0; }
+    uint64_t DigestOf(const T* item) const {
+        const TExtra* x = Extra();
+        return x && x->Digest && item ? x->Digest(*item) : 0;
+    }
 
     // The probing loop of BinarySearch over a chain known to be in order: the outcome of comparing the
     // key with the item at a position follows from the number of items below the key and equal to it,
     // so the probes are replayed in integer arithmetic and only the last one is visited.
     TCompareResult IndexedSearch(const T& key) {
+        TExtra& x = *Extra();
         int below = 0, equal = 0;
         TNode* before = nullptr;  // the nodes at ranks below - 1 and below, when known
         TNode* after = nullptr;
@@ -639,43 +854,45 @@ private:
         // between that node and the next, and then no item equals the key.
         // Unequal digests decide a comparison without visiting the item, which may lie anywhere in memory.
         const uint64_t keyDigest = DigestOf(&key);
-        const bool byDigest = FDigest != nullptr;
+        const bool byDigest = x.Digest != nullptr;
+        const bool reverse = x.Reverse;
         auto compareAt = [&](const uint64_t& digest, void* const& payload) {
             if (byDigest && keyDigest != digest) {
                 const TCompareResult r = keyDigest < digest ? crLess : crGreater;
-                return FReverse ? InvertCompare(r) : r;
+                return reverse ? InvertCompare(r) : r;
             }
             return Compare(key, *static_cast<TNode*>(payload)->Item);
         };
-        const bool fingerValid = FFinger && FIndex->Version() == FFingerVersion;
+        TNode* const finger = x.Finger;
+        const bool fingerValid = finger && x.Index->Version() == x.FingerVersion;
         const bool fromFinger =
-            fingerValid && compareAt(FFingerDigest, FFinger) == crGreater &&
-            (!FFinger->Next || (FFingerNextDigestKnown ? compareAt(FFingerNextDigest, FFinger->Next)
-                                                       : Compare(key, *FFinger->Next->Item)) == crLess);
+            fingerValid && compareAt(x.FingerDigest, finger) == crGreater &&
+            (!finger->Next || (x.FingerNextDigestKnown ? compareAt(x.FingerNextDigest, finger->Next)
+                                                       : Compare(key, *finger->Next->Item)) == crLess);
         if (fromFinger) {
-            below = FFingerRank + 1;
-            before = FFinger;
-            after = FFinger->Next;
-            FSearchBefore = before;
-            FSearchAfter = after;
-            FSearchAfterDigestKnown = FFingerNextDigestKnown;
-            FSearchAfterDigest = FFingerNextDigest;
+            below = x.FingerRank + 1;
+            before = finger;
+            after = finger->Next;
+            x.SearchBefore = before;
+            x.SearchAfter = after;
+            x.SearchAfterDigestKnown = x.FingerNextDigestKnown;
+            x.SearchAfterDigest = x.FingerNextDigest;
         } else {
             const uint64_t* byCount = byDigest ? &keyDigest : nullptr;
             const TRankIndex::Boundary lower =
-                FIndex->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, byCount, FReverse);
+                x.Index->Descend(compareAt, [](TCompareResult r) { return r == crGreater; }, byCount, reverse);
             if (lower.HasBefore) before = static_cast<TNode*>(lower.Before.Payload);
             if (lower.HasAfter) after = static_cast<TNode*>(lower.After.Payload);
-            FSearchBefore = before;
-            FSearchAfter = after;
-            FSearchAfterDigestKnown = lower.HasAfter;
-            FSearchAfterDigest = lower.After.Digest;
+            x.SearchBefore = before;
+            x.SearchAfter = after;
+            x.SearchAfterDigestKnown = lower.HasAfter;
+            x.SearchAfterDigest = lower.After.Digest;
             // an insertion that follows links between these two nodes
             __builtin_prefetch(before, 1);
             __builtin_prefetch(after, 1);
             below = lower.Count;
             if (lower.HasAfter && lower.AtAfter == crEqual)
-                equal = FIndex->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, byCount, FReverse)
+                equal = x.Index->Descend(compareAt, [](TCompareResult r) { return r != crLess; }, byCount, reverse)
                             .Count -
                         below;
         }
@@ -704,21 +921,22 @@ private:
         }
         // the last probe is next to the boundary, unless it fell inside a run of equal items
         TNode* at = mid == below ? before : mid == below + 1 ? after : nullptr;
-        FCurrent = at ? at : static_cast<TNode*>(FIndex->Select(mid - 1));
+        x.Current = at ? at : static_cast<TNode*>(x.Index->Select(mid - 1));
         FPosition = mid;
-        FSearchVersion = FIndex->Version();
-        FSearchBetween = before && after && equal == 0;  // then they are neighbours in the chain
+        x.SearchVersion = x.Index->Version();
+        x.SearchBetween = before && after && equal == 0;  // then they are neighbours in the chain
         return r;
     }
 
     // Digests serve only searches in the order they were made for, so a list sorted in another order
     // leaves them out (a later sort in that order rebuilds them).
     void RebuildIndex(TCompare order) {
+        TExtra& x = *Extra();
         std::vector<TRankIndex::Entry> entries;
         entries.reserve(FCount);
-        const bool digests = order && order == FIndexedCompare;
-        for (TNode* n = FFirst; n; n = n->Next) entries.push_back({n, digests ? DigestOf(n->Item) : 0});
-        FIndex->Rebuild(entries);
+        const bool digests = order && order == x.IndexedCompare;
+        for (TNode* n = x.First; n; n = n->Next) entries.push_back({n, digests ? DigestOf(n->Item) : 0});
+        x.Index->Rebuild(entries);
     }
 
     template <bool Reverse, class Cmp>
@@ -729,34 +947,37 @@ private:
         }
     };
 
-    // Puts the nodes (more than one) in the order of `compare`, a function of two items.
+    // Puts the nodes (more than one, so the list has its chain) in the order of `compare`, a function
+    // of two items.
     template <class Cmp>
     void Relink(const Cmp& compare, bool reverse) {
-        TNode* cursor = FFirst;
+        TChain& c = *Chain();
+        TNode* cursor = c.First;
         TNode* tail = nullptr;
         TNode* head = reverse ? SortRun(cursor, FCount, TakeLeft<true, Cmp>{compare}, tail)
                               : SortRun(cursor, FCount, TakeLeft<false, Cmp>{compare}, tail);
         head->Prev = nullptr;
-        FFirst = head;
-        FLast = tail;
-        FCurrent = FFirst;
+        c.First = head;
+        c.Last = tail;
+        c.Current = c.First;
         FPosition = 1;
     }
 
     void MarkSorted(TCompare compare, TContextCompare contextCompare, const void* context, bool reverse) {
-        if (FIndex) {  // also for fewer than two items: their digests must suit the new order
+        TExtra& x = MakeExtra();
+        if (x.Index) {  // also for fewer than two items: their digests must suit the new order
             try {
                 RebuildIndex(compare);
             } catch (...) {  // out of memory: drop the index rather than let it disagree with the chain
-                FIndex.reset();
+                x.Index.reset();
             }
         }
         FSorted = true;
-        FCompare = compare;
-        FContextCompare = contextCompare;
-        FContext = context;
-        FReverse = reverse;
-        FInOrder = true;
+        x.Compare = compare;
+        x.ContextCompare = contextCompare;
+        x.Context = context;
+        x.Reverse = reverse;
+        x.InOrder = true;
     }
 
     // Sorts the next n (>= 1) nodes from cursor into a doubly linked run (its head's Prev is left
@@ -813,49 +1034,17 @@ private:
         return head;
     }
 
-    TNode* FFirst = nullptr;
-    TNode* FLast = nullptr;
-    TNode* FCurrent = nullptr;
-    int FCount = 0;
-    int FPosition = 0;
+    // Without chain: the one item, or none. With a chain: its TChain, or its TExtra when FHasExtra.
+    void* FHead = nullptr;
+    int32_t FCount = 0;
+    int32_t FPosition = 0;
+    bool FChained = false;
+    bool FHasExtra = false;
     bool FSorted = false;
-    TCompare FCompare = nullptr;
-    TContextCompare FContextCompare = nullptr;  // the order instead of FCompare, with FContext
-    const void* FContext = nullptr;
-    bool FReverse = false;
     bool FOwnsItems = false;
-    TFreeItem FOnFreeItem;
-    // Whether the chain is known to be in the order of FCompare and FReverse (meaningful while sorted):
-    // lost by Exchange and ReplaceCurrent, which do not check the order, and by direct insertion.
-    bool FInOrder = true;
-    std::unique_ptr<TRankIndex> FIndex;
-    TCompare FIndexedCompare = nullptr;
-    TDigest FDigest = nullptr;
-    // The last node inserted and its rank, valid while the index has not changed since.
-    TNode* FFinger = nullptr;
-    int FFingerRank = 0;
-    uint64_t FFingerVersion = 0;
-    uint64_t FFingerDigest = 0;
-    bool FFingerNextDigestKnown = false;
-    uint64_t FFingerNextDigest = 0;
-    // The nodes on either side of the boundary the last indexed search found (valid while the index
-    // has not changed since), and the digest of the one after it, for the finger.
-    TNode* FSearchBefore = nullptr;
-    TNode* FSearchAfter = nullptr;
-    bool FSearchBetween = false;
-    bool FSearchAfterDigestKnown = false;
-    uint64_t FSearchAfterDigest = 0;
-    uint64_t FSearchVersion = 0;
-    // The node store of indexed lists (see NewNode).
-    struct TNodeBlock {
-        TNodeBlock* Next;
-    };
-    bool FPooledNodes = false;
-    TNodeBlock* FNodeBlocks = nullptr;
-    TNode* FFreeNodes = nullptr;  // chained through Next
-    TNode* FFreshNodes = nullptr;  // the unused rest of the newest block
-    int FFreshLeft = 0;
-    int FLastBlockSize = 0;
+
+protected:
+    bool FUnsettled = false;  // see SettlePending
 };
 
 // A list that owns its items and whose Add appends.

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "listings/linklists.h"
+#include "listings/recordstore.h"
 #include "platform/systime.h"
 
 // ---- parts of a programme or channel
@@ -19,6 +20,7 @@
 // A text with an optional language code.
 class TXMLTVString {
 public:
+    TAVRIN_RECORD_STORE
     std::string Value;
     std::string Lang;
     TXMLTVString() = default;
@@ -28,6 +30,7 @@ public:
 
 class TXMLTVIcon {
 public:
+    TAVRIN_RECORD_STORE
     std::string Source;
     int32_t Width = 0;  // 0: not given
     int32_t Height = 0;
@@ -36,6 +39,7 @@ public:
 
 class TCastMember {
 public:
+    TAVRIN_RECORD_STORE
     std::string Actor;      // the actor's name
     std::string Character;  // the part played
     virtual ~TCastMember() = default;
@@ -47,6 +51,7 @@ class TCastList : public TObjectList<TCastMember> {};
 
 class TXMLTVCredits {
 public:
+    TAVRIN_RECORD_STORE
     std::unique_ptr<TStringList> Director;
     std::unique_ptr<TCastList> Actor;
     std::unique_ptr<TStringList> Writer;
@@ -60,6 +65,7 @@ public:
 
 class TXMLTVVideo {
 public:
+    TAVRIN_RECORD_STORE
     bool Present = true;
     bool Colour = true;
     std::string Aspect;
@@ -69,6 +75,7 @@ public:
 
 class TXMLTVAudio {
 public:
+    TAVRIN_RECORD_STORE
     bool Present = true;
     std::string Stereo;
     virtual ~TXMLTVAudio() = default;
@@ -77,6 +84,7 @@ public:
 // Both texts as the producer gave them.
 class TXMLTVPreviouslyShown {
 public:
+    TAVRIN_RECORD_STORE
     std::string Start;
     std::string Channel;
     virtual ~TXMLTVPreviouslyShown() = default;
@@ -84,6 +92,7 @@ public:
 
 class TXMLTVSubtitles {
 public:
+    TAVRIN_RECORD_STORE
     std::unique_ptr<TXMLTVString> Lang;
     int32_t Type = 0;  // 1 teletext, 2 onscreen, 0 not given; other values are kept as the script gave them
     virtual ~TXMLTVSubtitles() = default;
@@ -91,6 +100,7 @@ public:
 
 class TXMLTVRating {
 public:
+    TAVRIN_RECORD_STORE
     std::string Value;
     std::unique_ptr<TXMLTVIconList> Icon;
     std::string System;
@@ -99,6 +109,7 @@ public:
 
 class TXMLTVStarRating {
 public:
+    TAVRIN_RECORD_STORE
     int32_t Number = 0;
     int32_t OutOf = 0;
     std::unique_ptr<TXMLTVIconList> Icon;
@@ -108,6 +119,7 @@ public:
 // An episode number in a numbering system (for example "xmltv_ns").
 class TEpisode {
 public:
+    TAVRIN_RECORD_STORE
     std::string Number;
     std::string System;
     TEpisode() = default;
@@ -124,6 +136,7 @@ class TEpisodeList : public TObjectList<TEpisode> {};
 // One programme. Times are UTC; a time whose wYear is 0 is absent.
 class TProgram {
 public:
+    TAVRIN_RECORD_STORE
     std::string ID;          // the grabber's identifier; a later programme with the same ID replaces this one
     std::string Channel;     // the grabber's channel ID
     std::string XMLChannel;  // the XMLTV channel id, filled when the run combines the grabbers' programmes
@@ -154,15 +167,16 @@ public:
     std::unique_ptr<TXMLTVString> Premiere;
     std::unique_ptr<TXMLTVString> LastChance;
     bool New = false;
+    uint8_t Encoding = 0;  // character set of every text, copied from the grabber
     std::unique_ptr<TXMLTVSubtitlesList> Subtitles;
     std::unique_ptr<TXMLTVRatingList> Rating;
     std::unique_ptr<TXMLTVStarRating> StarRating;
-    uint8_t Encoding = 0;  // character set of every text above, copied from the grabber
     virtual ~TProgram();
 };
 
 class TChannel {
 public:
+    TAVRIN_RECORD_STORE
     std::string ID;  // the grabber's own identifier
     std::unique_ptr<TXMLTVStringList> Name;
     std::string XML_ID;  // the XMLTV channel id

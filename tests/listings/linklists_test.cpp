@@ -594,3 +594,51 @@ TEST(LinkList, RankIndexChangesNothingObservable) {
 }
 
 }  // namespace
+
+// A list holds one item in place and chains from the second on; going from one to two and back (and
+// gaining a disposal handler or an order on the way) must keep items, position and disposal right.
+TEST(LinkList, GrowsFromOneItemToTwoAndBack) {
+    struct Case {
+        const char* name;
+        std::function<void(List&)> prepare;  // with the one item "a1" in the list
+        bool handler;                        // a disposal handler is set (the list borrows)
+    };
+    const Case cases[] = {
+        {"plain", [](List&) {}, false},
+        {"sorted", [](List& l) { l.Sort(ByKey, false); }, false},
+        {"handler", [](List& l) { l.SetOnFreeItem([](Item* it) { delete it; }); }, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int live = Item::Live;
+        {
+            List list(!c.handler);
+            list.Append(new Item("a", 1));
+            c.prepare(list);
+            EXPECT_EQ(list.Count(), 1);
+            EXPECT_EQ(list.First()->Name, "a");
+            EXPECT_EQ(list.LastItem()->Name, "a");
+            EXPECT_EQ(ErrorOf([&] { list.Next(); }), "List index out of bounds (1)");
+            list.Append(new Item("b", 2));
+            EXPECT_EQ(Names(list), "ab");
+            EXPECT_EQ(list.CurrentIndex(), 2);
+            EXPECT_EQ(list.Prev()->Name, "a");
+            list.Delete(1);  // back to one: "b" is current at position 1
+            EXPECT_EQ(Names(list), "b");
+            EXPECT_EQ(list.Current()->Name, "b");
+            EXPECT_EQ(list.GetItem(1)->Name, "b");
+            EXPECT_EQ(Item::Live, live + 1);
+            list.Delete(1);
+            EXPECT_EQ(list.Count(), 0);
+            EXPECT_EQ(list.First(), nullptr);
+            EXPECT_EQ(Item::Live, live);
+            list.Append(new Item("c", 3));  // and growing again from empty
+            list.Append(new Item("d", 4));
+            EXPECT_EQ(Names(list), "cd");
+            Item* kept = list.Remove(true, 1);
+            EXPECT_EQ(kept->Name, "c");
+            delete kept;
+        }
+        EXPECT_EQ(Item::Live, live);  // the last item went with the list
+    }
+}

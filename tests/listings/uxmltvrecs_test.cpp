@@ -506,3 +506,45 @@ TEST(Records, DefaultsAndAccessors) {
 }
 
 }  // namespace
+
+namespace {
+
+// Programmes with parts, moved from two grabbers' lists into a combined one as a run does; each list
+// is then freed on its own (the sanitizer build checks that nothing is freed twice or left behind).
+TEST(ProgList, ProgrammesMoveBetweenListsWithTheirParts) {
+    auto withTitle = [](const std::string& id, const std::string& tag) {
+        auto p = Prog(id, tag);
+        p->Title = std::make_unique<TXMLTVStringList>();
+        p->Title->Add(std::make_unique<TXMLTVString>("title " + tag, "en"));
+        if (tag.size() > 1) p->Title->Add(std::make_unique<TXMLTVString>("second " + tag, ""));
+        return p;
+    };
+    auto first = std::make_unique<TProgList>();
+    auto second = std::make_unique<TProgList>();
+    first->AddProgram(withTitle("b", "b1"));
+    first->AddProgram(withTitle("a", "a"));
+    second->AddProgram(withTitle("c", "c"));
+    auto combined = std::make_unique<TProgList>();
+    // one programme moved alone, then the rest without IDs, appended
+    combined->AddProgram(std::unique_ptr<TProgram>(first->Remove(true, 2)));  // "b1"
+    EXPECT_EQ(Tags<TProgram>(*first, ProgTag), "a");
+    for (TProgList* grabber : {first.get(), second.get()}) {
+        while (grabber->Count() > 0) {
+            std::unique_ptr<TProgram> p(grabber->Remove(true, 1));
+            p->ID.clear();
+            combined->AddProgram(std::move(p));
+        }
+    }
+    first.reset();
+    second.reset();
+    EXPECT_EQ(Tags<TProgram>(*combined, ProgTag), "b1 a c");
+    std::string titles;
+    for (const TProgram& p : *combined)
+        for (const TXMLTVString& t : *p.Title) titles += t.Value + "|" + t.Lang + " ";
+    EXPECT_EQ(titles, "title b1|en second b1| title a|en title c|en ");
+    EXPECT_EQ(combined->FindID("b")->Clump, "b1");
+    combined->Delete(1);
+    EXPECT_EQ(Tags<TProgram>(*combined, ProgTag), "a c");
+}
+
+}  // namespace
