@@ -95,7 +95,7 @@ void* Allocate(std::size_t size) {
 void Free(void* p, std::size_t size) noexcept {
     if (!p) return;
     if (!kPooled || size > kLargest) {
-        ::operator delete(p, size);
+        ::operator delete(p);   // unsized: not every compiler offers the sized form by default
         return;
     }
     tStore.Push(p, Rounded(size));
