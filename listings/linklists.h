@@ -590,7 +590,7 @@ protected:
         std::vector<TNode*> nodes;
         nodes.reserve(fresh.size());
         try {
-            for (const TFresh& f : fresh) nodes.push_back(NewNode(f.Item));
+            NewNodes(fresh, nodes);
         } catch (...) {
             for (TNode* n : nodes) {
                 if (x.PooledNodes) {
@@ -767,21 +767,57 @@ private:
         if (node) {
             x->FreeNodes = node->Next;
         } else {
-            if (x->FreshLeft == 0) {
-                const int size = x->LastBlockSize ? std::min(x->LastBlockSize * 2, 512) : 4;
-                void* raw = ::operator new(sizeof(TNodeBlock) + size * sizeof(TNode));
-                TNodeBlock* block = static_cast<TNodeBlock*>(raw);
-                block->Next = x->NodeBlocks;
-                x->NodeBlocks = block;
-                x->FreshNodes = reinterpret_cast<TNode*>(block + 1);
-                x->FreshLeft = size;
-                x->LastBlockSize = size;
-            }
+            if (x->FreshLeft == 0) NewNodeBlock(*x);
             node = x->FreshNodes++;
             --x->FreshLeft;
         }
         *node = TNode{nullptr, nullptr, item};
         return node;
+    }
+    void NewNodeBlock(TExtra& x) {
+        const int size = x.LastBlockSize ? std::min(x.LastBlockSize * 2, 512) : 4;
+        void* raw = ::operator new(sizeof(TNodeBlock) + size * sizeof(TNode));
+        TNodeBlock* block = static_cast<TNodeBlock*>(raw);
+        block->Next = x.NodeBlocks;
+        x.NodeBlocks = block;
+        x.FreshNodes = reinterpret_cast<TNode*>(block + 1);
+        x.FreshLeft = size;
+        x.LastBlockSize = size;
+    }
+    // NewNode for each item, into nodes (with room reserved for them). The store's state is kept in
+    // locals while nodes are cut: stores to a node could otherwise be the store's own fields, for all
+    // the compiler knows, and each node would read them again.
+    void NewNodes(const std::vector<TFresh>& fresh, std::vector<TNode*>& nodes) {
+        TExtra* x = Extra();
+        if (!x || !x->PooledNodes) {
+            for (const TFresh& f : fresh) nodes.push_back(NewNode(f.Item));
+            return;
+        }
+        TNode* freeNodes = x->FreeNodes;
+        TNode* freshNodes = x->FreshNodes;
+        int freshLeft = x->FreshLeft;
+        for (const TFresh& f : fresh) {
+            TNode* node = freeNodes;
+            if (node) {
+                freeNodes = node->Next;
+            } else {
+                if (freshLeft == 0) {
+                    x->FreeNodes = freeNodes;
+                    x->FreshNodes = freshNodes;
+                    x->FreshLeft = 0;
+                    NewNodeBlock(*x);  // may throw: the store is whole then
+                    freshNodes = x->FreshNodes;
+                    freshLeft = x->FreshLeft;
+                }
+                node = freshNodes++;
+                --freshLeft;
+            }
+            *node = TNode{nullptr, nullptr, f.Item};
+            nodes.push_back(node);
+        }
+        x->FreeNodes = freeNodes;
+        x->FreshNodes = freshNodes;
+        x->FreshLeft = freshLeft;
     }
     void FreeNode(TNode* node) {
         TExtra* x = Extra();
