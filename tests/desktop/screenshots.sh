@@ -104,7 +104,7 @@ PostProcs.shotpause = { Name = "Screenshot pause", Passes = { Pass1 = { Type = 5
   return 0
 end } } }
 LUA
-sed -i 's/^\[Processors\]$/[Processors]\nshotpause=1/' demo/tavrin.ini
+sed -i 's/^\[Processors\]\(\r\?\)$/[Processors]\1\nshotpause=1\1/' demo/tavrin.ini   # as shipped, or as a run rewrote it
 ./Tavrin /Cdemo /Grab > "$work/grab.log" 2>&1 &
 grab_pid=$!
 pids+=($grab_pid)
@@ -151,11 +151,23 @@ status=0
 ./Tavrin /Grab /Silent /Cbroken > "$work/message.log" 2>&1 &
 msg_pid=$!
 pids+=($msg_pid)
-box="$(wait_window "Message.*")"
-sleep 0.2
-shoot "$box" unattended-message.png
-focus "$box"
-xdotool key Return
+# The box, or the program's end without one: where Qt cannot reach the display after all, the
+# message goes to standard error instead. That is no fault of the run, but the picture is missing.
+wait_for "the unattended run's message" bash -c \
+  "xdotool search --onlyvisible --name '^Message.*\$' | grep -q . || ! kill -0 $msg_pid"
+box="$(window_of "Message.*" || true)"
+missing=0
+if [ -n "$box" ]; then
+  sleep 0.2
+  shoot "$box" unattended-message.png
+  focus "$box"
+  xdotool key Return
+else
+  echo "screenshots: warning: the unattended run showed no box; it printed:" >&2
+  cat "$work/message.log" >&2
+  grep -q "it is a folder" "$work/message.log" || { echo "screenshots: and not its message" >&2; exit 1; }
+  missing=1
+fi
 wait_for "the unattended run to end" bash -c "! kill -0 $msg_pid"
 wait "$msg_pid" || status=$?
 [ "$status" -eq 1 ] || { echo "screenshots: the unattended run ended with $status" >&2; cat "$work/message.log" >&2; exit 1; }
@@ -276,5 +288,5 @@ grep -q '^Genres=news;sport;$' <(tr -d '\r' < "$dlg/shots/tavrin.ini") ||
   { echo "screenshots: the script settings were not written back" >&2; cat "$dlg/shots/tavrin.ini" >&2; exit 1; }
 
 count=$(ls "$out"/*.png | wc -l)
-[ "$count" -eq 14 ] || { echo "screenshots: expected 14 pictures, got $count" >&2; exit 1; }
+[ "$count" -eq $((14 - missing)) ] || { echo "screenshots: expected $((14 - missing)) pictures, got $count" >&2; exit 1; }
 echo "screenshots: $count pictures in $out"
