@@ -4,7 +4,7 @@
 --   Pass1, type 3: each programme of every grabber, kept or dropped.
 
 PostProcs.cleanup = {
-  Name = "Drop broken and duplicate programmes",
+  Name = "Drop broken programmes",
   Version = "1.0",
   Author = "The Tavrin developers",
 }
