@@ -38,7 +38,7 @@ void WriteChannelFile(const std::string& grabberID, const char* name, const std:
 
 // A text between double quotes that Lua 5.0 and 5.1 read back as the same bytes. Texts without
 // quotes, backslashes or control bytes are written as they stand.
-void AppendQuoted(std::string& out, const std::string& text) {
+void AppendQuoted(std::string& out, std::string_view text) {
     out += '"';
     for (const char c : text) {
         const unsigned char b = static_cast<unsigned char>(c);

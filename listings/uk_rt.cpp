@@ -220,10 +220,11 @@ SYSTEMTIME Hours(int n) {
 // ---- the parts of a programme
 
 // Cuts the first occurrence of marker out of title; tells whether there was one.
-bool CutMarker(std::string& title, std::string_view marker) {
+bool CutMarker(TRecordText& title, std::string_view marker) {
     const size_t at = title.find(marker);
     if (at == std::string::npos) return false;
-    title.erase(at, marker.size());
+    std::string cut(title.View());
+    title = cut.erase(at, marker.size());
     return true;
 }
 
@@ -326,14 +327,13 @@ TXMLTVVideo& VideoOf(TProgram& p) {
 
 bool IsTrue(std::string_view field) { return field == "true"; }  // "True" and "1" do not count
 
-const std::string& FirstText(const std::unique_ptr<TXMLTVStringList>& list) {
-    static const std::string none;
+std::string_view FirstText(const std::unique_ptr<TXMLTVStringList>& list) {
     const TXMLTVString* first = list ? list->FirstItem() : nullptr;
-    return first ? first->Value : none;
+    return first ? first->Value.View() : std::string_view();
 }
 
 bool IsToBeAnnounced(const TProgram& p) {
-    const std::string& title = FirstText(p.Title);
+    const std::string_view title = FirstText(p.Title);
     return title == "Film To Be Announced" || title == "To Be Announced" || FirstText(p.Category) == "TBA";
 }
 

@@ -32,7 +32,7 @@ TCompareResult CompareTimes(const SYSTEMTIME& a, const SYSTEMTIME& b) {
 // The first eight bytes of a key, big-endian and padded with zeros: their order never contradicts the
 // order of the whole keys, so searches compare these numbers first and the records only on a tie.
 template <unsigned char (*Map)(unsigned char)>
-uint64_t PrefixDigest(const std::string& key) {
+uint64_t PrefixDigest(std::string_view key) {
     uint64_t d = 0;
     for (size_t i = 0; i < 8; ++i) d = d << 8 | (i < key.size() ? Map(static_cast<unsigned char>(key[i])) : 0);
     return d;
@@ -44,8 +44,8 @@ uint64_t ChannelIDDigest(const TChannel& c) { return PrefixDigest<SameByte>(c.ID
 }  // namespace
 
 TCompareResult CompareProgramID(const TProgram& key, const TProgram& item) {
-    const std::string& a = key.ID;
-    const std::string& b = item.ID;
+    const std::string_view a = key.ID;
+    const std::string_view b = item.ID;
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
         const unsigned char ca = FoldAscii(static_cast<unsigned char>(a[i]));
@@ -77,7 +77,7 @@ TProgramOrder::TProgramOrder(std::string order, const TChanList* channels) : FOr
     FLastPosition = channels->Count();
 }
 
-int TProgramOrder::ChannelPosition(const std::string& xmlChannel) const {
+int TProgramOrder::ChannelPosition(std::string_view xmlChannel) const {
     const auto it = FPositions.find(xmlChannel);
     return it != FPositions.end() ? it->second : FLastPosition;
 }
@@ -105,16 +105,16 @@ TCompareResult TProgramOrder::Compare(const TProgram& a, const TProgram& b) cons
 
 // ---- functions on records
 
-std::string ValueOf(const TXMLTVString* s) { return s ? s->Value : std::string(); }
+std::string ValueOf(const TXMLTVString* s) { return s ? s->Value.str() : std::string(); }
 
 std::string FirstValue(const TXMLTVStringList* list) {
     const TXMLTVString* first = list ? list->FirstItem() : nullptr;
-    return first ? first->Value : std::string();
+    return first ? first->Value.str() : std::string();
 }
 
 std::string DisplayNameOf(const TChannel& channel) {
     const TXMLTVString* first = channel.Name ? channel.Name->FirstItem() : nullptr;
-    return first ? first->Value : channel.ID;
+    return first ? first->Value.str() : channel.ID;
 }
 
 // ---- TProgList
@@ -233,7 +233,7 @@ void TProgList::AddProgram(std::unique_ptr<TProgram> program) {
     program.release();
 }
 
-TProgram* TProgList::FindID(const std::string& id) {
+TProgram* TProgList::FindID(std::string_view id) {
     Settle();  // before FKey is set: settling uses it
     FKey.ID = id;
     if (Sorted() && Comparison() == CompareProgramID) return BinarySearch(FKey) == crEqual ? Current() : nullptr;
@@ -258,12 +258,12 @@ TChanList::TChanList(bool sorted) : TLinkList<TChannel>(true) {
     }
 }
 
-bool TChanList::FindID(const std::string& id) {
+bool TChanList::FindID(std::string_view id) {
     FKey.ID = id;
     return Find(FKey, CompareChannelID);
 }
 
-TCompareResult TChanList::SearchID(const std::string& id) {
+TCompareResult TChanList::SearchID(std::string_view id) {
     FKey.ID = id;
     return BinarySearch(FKey);
 }

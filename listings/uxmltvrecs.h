@@ -2,7 +2,8 @@
 // lists that hold them, the per-script setting records, and the comparisons that search and sort them.
 //
 // Texts are byte strings in the record's character set (its Encoding: 1 ISO-8859-1, 2 Windows-1252,
-// 3 UTF-8); an empty string means absent. An optional part is a std::unique_ptr, null when absent.
+// 3 UTF-8); an empty string means absent. A programme's texts and those of its parts are TRecordText
+// (half a std::string's size); a grab holds a dozen per programme. An optional part is a std::unique_ptr, null when absent.
 // Every record owns its parts; every list here owns its items.
 #pragma once
 
@@ -13,6 +14,7 @@
 
 #include "listings/linklists.h"
 #include "listings/recordstore.h"
+#include "listings/recordtext.h"
 #include "platform/systime.h"
 
 // ---- parts of a programme or channel
@@ -21,28 +23,25 @@
 class TXMLTVString {
 public:
     TAVRIN_RECORD_STORE
-    std::string Value;
-    std::string Lang;
+    TRecordText Value;
+    TRecordText Lang;
     TXMLTVString() = default;
-    TXMLTVString(std::string value, std::string lang) : Value(std::move(value)), Lang(std::move(lang)) {}
-    virtual ~TXMLTVString() = default;
+    TXMLTVString(std::string_view value, std::string_view lang) : Value(value), Lang(lang) {}
 };
 
 class TXMLTVIcon {
 public:
     TAVRIN_RECORD_STORE
-    std::string Source;
+    TRecordText Source;
     int32_t Width = 0;  // 0: not given
     int32_t Height = 0;
-    virtual ~TXMLTVIcon() = default;
 };
 
 class TCastMember {
 public:
     TAVRIN_RECORD_STORE
-    std::string Actor;      // the actor's name
-    std::string Character;  // the part played
-    virtual ~TCastMember() = default;
+    TRecordText Actor;      // the actor's name
+    TRecordText Character;  // the part played
 };
 
 class TXMLTVStringList : public TObjectList<TXMLTVString> {};
@@ -60,7 +59,6 @@ public:
     std::unique_ptr<TStringList> Presenter;
     std::unique_ptr<TStringList> Commentator;
     std::unique_ptr<TStringList> Guest;
-    virtual ~TXMLTVCredits() = default;
 };
 
 class TXMLTVVideo {
@@ -68,26 +66,23 @@ public:
     TAVRIN_RECORD_STORE
     bool Present = true;
     bool Colour = true;
-    std::string Aspect;
-    std::string Quality;
-    virtual ~TXMLTVVideo() = default;
+    TRecordText Aspect;
+    TRecordText Quality;
 };
 
 class TXMLTVAudio {
 public:
     TAVRIN_RECORD_STORE
     bool Present = true;
-    std::string Stereo;
-    virtual ~TXMLTVAudio() = default;
+    TRecordText Stereo;
 };
 
 // Both texts as the producer gave them.
 class TXMLTVPreviouslyShown {
 public:
     TAVRIN_RECORD_STORE
-    std::string Start;
-    std::string Channel;
-    virtual ~TXMLTVPreviouslyShown() = default;
+    TRecordText Start;
+    TRecordText Channel;
 };
 
 class TXMLTVSubtitles {
@@ -95,16 +90,14 @@ public:
     TAVRIN_RECORD_STORE
     std::unique_ptr<TXMLTVString> Lang;
     int32_t Type = 0;  // 1 teletext, 2 onscreen, 0 not given; other values are kept as the script gave them
-    virtual ~TXMLTVSubtitles() = default;
 };
 
 class TXMLTVRating {
 public:
     TAVRIN_RECORD_STORE
-    std::string Value;
+    TRecordText Value;
     std::unique_ptr<TXMLTVIconList> Icon;
-    std::string System;
-    virtual ~TXMLTVRating() = default;
+    TRecordText System;
 };
 
 class TXMLTVStarRating {
@@ -113,18 +106,16 @@ public:
     int32_t Number = 0;
     int32_t OutOf = 0;
     std::unique_ptr<TXMLTVIconList> Icon;
-    virtual ~TXMLTVStarRating() = default;
 };
 
 // An episode number in a numbering system (for example "xmltv_ns").
 class TEpisode {
 public:
     TAVRIN_RECORD_STORE
-    std::string Number;
-    std::string System;
+    TRecordText Number;
+    TRecordText System;
     TEpisode() = default;
-    TEpisode(std::string number, std::string system) : Number(std::move(number)), System(std::move(system)) {}
-    virtual ~TEpisode() = default;
+    TEpisode(std::string_view number, std::string_view system) : Number(number), System(system) {}
 };
 
 class TXMLTVSubtitlesList : public TObjectList<TXMLTVSubtitles> {};
@@ -137,21 +128,21 @@ class TEpisodeList : public TObjectList<TEpisode> {};
 class TProgram {
 public:
     TAVRIN_RECORD_STORE
-    std::string ID;          // the grabber's identifier; a later programme with the same ID replaces this one
-    std::string Channel;     // the grabber's channel ID
-    std::string XMLChannel;  // the XMLTV channel id, filled when the run combines the grabbers' programmes
+    TRecordText ID;          // the grabber's identifier; a later programme with the same ID replaces this one
+    TRecordText Channel;     // the grabber's channel ID
+    TRecordText XMLChannel;  // the XMLTV channel id, filled when the run combines the grabbers' programmes
     SYSTEMTIME Start{};
     SYSTEMTIME Stop{};
     SYSTEMTIME PDCStart{};
     SYSTEMTIME VPSStart{};
-    std::string ShowView;
-    std::string VideoPlus;
-    std::string Clump;  // written as clumpidx
+    TRecordText ShowView;
+    TRecordText VideoPlus;
+    TRecordText Clump;  // written as clumpidx
     std::unique_ptr<TXMLTVStringList> Title;
     std::unique_ptr<TXMLTVStringList> Sub_Title;
     std::unique_ptr<TXMLTVStringList> Description;
     std::unique_ptr<TXMLTVCredits> Credits;
-    std::string Date;
+    TRecordText Date;
     std::unique_ptr<TXMLTVStringList> Category;
     std::unique_ptr<TXMLTVString> Lang;
     std::unique_ptr<TXMLTVString> OriginalLang;
@@ -171,7 +162,7 @@ public:
     std::unique_ptr<TXMLTVSubtitlesList> Subtitles;
     std::unique_ptr<TXMLTVRatingList> Rating;
     std::unique_ptr<TXMLTVStarRating> StarRating;
-    virtual ~TProgram();
+    ~TProgram();
 };
 
 class TChannel {
@@ -224,10 +215,14 @@ public:
     TCompareResult Compare(const TProgram& a, const TProgram& b) const;
 
 private:
-    int ChannelPosition(const std::string& xmlChannel) const;
+    int ChannelPosition(std::string_view xmlChannel) const;
 
     std::string FOrder;
-    std::unordered_map<std::string, int> FPositions;  // the first channel with each id
+    struct TTextHash {  // looks up texts of any kind without making a std::string
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
+    };
+    std::unordered_map<std::string, int, TTextHash, std::equal_to<>> FPositions;  // the first channel with each id
     int FLastPosition = 0;
 };
 
@@ -253,7 +248,7 @@ public:
     void AddProgram(std::unique_ptr<TProgram> program);
     // The programme whose ID matches case-insensitively, made current; none when there is none. Binary
     // search while the list is sorted by CompareProgramID, linear otherwise.
-    TProgram* FindID(const std::string& id);
+    TProgram* FindID(std::string_view id);
     // Sorts in the TProgramOrder of order and channels, which the list keeps as its order.
     void SortPrograms(const std::string& order, bool reverse, const TChanList* channels);
 
@@ -278,9 +273,9 @@ public:
     // A sorted list is kept in CompareChannelID order by Add.
     explicit TChanList(bool sorted = false);
     // Linear search from the first channel, exact ID; the found channel is current.
-    bool FindID(const std::string& id);
+    bool FindID(std::string_view id);
     // Binary search (for a sorted list); crEqual means found and current.
-    TCompareResult SearchID(const std::string& id);
+    TCompareResult SearchID(std::string_view id);
     // The ID of the first channel whose display name equals name byte for byte (made current), else "".
     std::string FindIDByName(const std::string& name);
     // Moves the current channel of other into this list (Add when sorted, Append otherwise) and removes

@@ -645,17 +645,20 @@ private:
 
     void PushKey(TKey key) { lua_rawgeti(L, FKeys, key + 1); }
 
-    // Record texts end at their first NUL byte.
-    void PushRecordText(const std::string& text) { lua_pushstring(L, text.c_str()); }
+    // Record texts (a TRecordText or a std::string) end at their first NUL byte.
+    template <class Text>
+    void PushRecordText(const Text& text) { lua_pushstring(L, text.c_str()); }
 
     // Each Set... stores one key of the new table on top; the table is fresh, so raw access will do.
-    void SetText(TKey key, const std::string& text) {
+    template <class Text>
+    void SetText(TKey key, const Text& text) {
         PushKey(key);
         PushRecordText(text);
         lua_rawset(L, -3);
     }
 
-    void SetNonEmptyText(TKey key, const std::string& text) {
+    template <class Text>
+    void SetNonEmptyText(TKey key, const Text& text) {
         if (!text.empty()) SetText(key, text);
     }
 
