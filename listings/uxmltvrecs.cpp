@@ -82,6 +82,42 @@ int TProgramOrder::ChannelPosition(std::string_view xmlChannel) const {
     return it != FPositions.end() ? it->second : FLastPosition;
 }
 
+namespace {
+
+// The fields of a time, each within the range a real time has, in 42 bits: year 16, month 4, day 5,
+// hour 5, minute 6, second 6.
+bool TimeFits(const SYSTEMTIME& t) {
+    return t.wMonth < 16 && t.wDay < 32 && t.wHour < 32 && t.wMinute < 64 && t.wSecond < 64;
+}
+uint64_t TimeBits(const SYSTEMTIME& t) {
+    return uint64_t{t.wYear} << 26 | uint64_t{t.wMonth} << 22 | uint64_t{t.wDay} << 17 | uint64_t{t.wHour} << 12 |
+           uint64_t{t.wMinute} << 6 | t.wSecond;
+}
+
+}  // namespace
+
+bool TProgramOrder::FitsKeys(const TLinkList<TProgram>& programs) const {
+    if (FOrder.size() != 3) return false;
+    const bool start = FOrder.find('A') != std::string::npos;
+    const bool stop = FOrder.find('O') != std::string::npos;
+    for (const TProgram& p : programs)
+        if ((start && !TimeFits(p.Start)) || (stop && !TimeFits(p.Stop))) return false;
+    return true;
+}
+
+TProgramOrder::TKey TProgramOrder::KeyOf(const TProgram& p) const {
+    TKey key = 0;
+    for (const char letter : FOrder) {
+        switch (letter) {
+            case 'A': key = key << 42 | TimeBits(p.Start); break;
+            case 'O': key = key << 42 | TimeBits(p.Stop); break;
+            case 'C': key = key << 32 | static_cast<uint32_t>(ChannelPosition(p.XMLChannel)); break;
+            default: break;
+        }
+    }
+    return key;
+}
+
 TCompareResult TProgramOrder::Compare(const TProgram& a, const TProgram& b) const {
     if (FOrder.size() != 3) return crEqual;
     for (const char letter : FOrder) {
@@ -246,7 +282,12 @@ static TCompareResult CompareInOrder(const void* order, const TProgram& a, const
 
 void TProgList::SortPrograms(const std::string& order, bool reverse, const TChanList* channels) {
     FOrder = TProgramOrder(order, channels);
-    Sort(CompareInOrder, &FOrder, reverse);
+    if (Count() > 1 && FOrder.FitsKeys(*this)) {
+        SortByKeys<TProgramOrder::TKey>(CompareInOrder, &FOrder, reverse,
+                                        [this](const TProgram& p) { return FOrder.KeyOf(p); });
+    } else {
+        Sort(CompareInOrder, &FOrder, reverse);
+    }
 }
 
 // ---- TChanList

@@ -213,6 +213,13 @@ public:
     TProgramOrder() = default;  // every pair equal
     TProgramOrder(std::string order, const TChanList* channels);
     TCompareResult Compare(const TProgram& a, const TProgram& b) const;
+    // A number per programme whose order is this order, for sorting many: the letters' fields one
+    // after the other, 42 bits per time and 32 per channel position. It serves only while FitsKeys.
+    using TKey = unsigned __int128;
+    TKey KeyOf(const TProgram& p) const;
+    // Whether every programme's times fit their keys (times as real times have them), and the order
+    // has its three letters.
+    bool FitsKeys(const TLinkList<TProgram>& programs) const;
 
 private:
     int ChannelPosition(std::string_view xmlChannel) const;

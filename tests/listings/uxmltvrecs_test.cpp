@@ -366,6 +366,43 @@ TEST(ProgList, SortProgramsByOrderLetters) {
     EXPECT_EQ(TProgramOrder("CAO", nullptr).Compare(a, b), crEqual);  // no channels: all at 0
 }
 
+// Long lists are sorted by keys made once per programme; the outcome must be the merge sort's, ties
+// and out-of-range times (which fall back to the merge sort) included.
+TEST(ProgList, SortProgramsByKeysAgreesWithTheMergeSort) {
+    TChanList channels(false);
+    for (const char* id : {"b", "a", "c", "a"}) {
+        auto c = std::make_unique<TChannel>();
+        c->ID = c->XML_ID = id;
+        channels.Append(std::move(c));
+    }
+    const auto compare = [](const void* order, const TProgram& a, const TProgram& b) {
+        return static_cast<const TProgramOrder*>(order)->Compare(a, b);
+    };
+    for (const char* order : {"CAO", "AOC", "OCA", "AXA", "CCC", "AO"}) {
+        for (const bool reverse : {false, true}) {
+            for (const bool oddTime : {false, true}) {
+                TProgList keyed, merged;
+                for (int i = 0; i < 300; ++i) {
+                    for (TProgList* list : {&keyed, &merged}) {
+                        auto p = Prog("", std::to_string(i));
+                        std::mt19937 same(static_cast<unsigned>(i));  // both lists alike
+                        p->XMLChannel = std::string(1, "abcd"[same() % 4]);
+                        p->Start = At(static_cast<int>(same() % 3), static_cast<int>(same() % 2) * 30);
+                        p->Stop = At(static_cast<int>(same() % 3), 0, static_cast<int>(same() % 2));
+                        if (oddTime && i == 150) p->Start.wMonth = 99;
+                        list->AddProgram(std::move(p));
+                    }
+                }
+                keyed.SortPrograms(order, reverse, &channels);
+                const TProgramOrder o(order, &channels);
+                merged.Sort(+compare, &o, reverse);
+                EXPECT_EQ(Tags<TProgram>(keyed, ProgTag), Tags<TProgram>(merged, ProgTag))
+                    << order << (reverse ? " reversed" : "") << (oddTime ? " with an odd time" : "");
+            }
+        }
+    }
+}
+
 std::unique_ptr<TChannel> Chan(const std::string& id, std::vector<std::string> names = {}) {
     auto c = std::make_unique<TChannel>();
     c->ID = id;

@@ -200,6 +200,10 @@ TEST(ReadProgramTest, RecordsKeptFromTables) {
         {"{PreviouslyShown = 'x', New = 'no'}", EmptyWith({{"PreviouslyShown", "\"\"/\"\""}, {"New", "1"}}), {}},
         {"{ID = 12.5, Channel = {}, XMLChannel = 'not a key', Encoding = 3}",
          EmptyWith({{"ID", "\"12.5\""}}), {}},
+        // Keys that are no record keys are passed over; a metatable's __index answers for the table.
+        {"{[1] = 'x', [true] = 1, Id = 'i', ['ID '] = 'j', Title = 'T'}", EmptyWith({{"Title", "[\"T\"/\"\",]"}}), {}},
+        {"setmetatable({Title = 'T'}, {__index = {ID = 'm', New = true}})",
+         EmptyWith({{"ID", "\"m\""}, {"Title", "[\"T\"/\"\",]"}, {"New", "1"}}), {}},
         // Both lines, in the order the keys are read.
         {"{Subtitles = {Type = 3}, Length = {Length = 1, Units = 5}}",
          EmptyWith({{"Length", "1/2"}, {"Subtitles", "[3:-,]"}}),
