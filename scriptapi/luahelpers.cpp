@@ -84,10 +84,12 @@ void Pop(lua_State* L, int n) { lua_settop(L, -n - 1); }
 
 void PushText(lua_State* L, std::string_view text) { lua_pushlstring(L, text.data(), text.size()); }
 
-std::string ReadText(lua_State* L, int index) {
+std::string ReadText(lua_State* L, int index) { return std::string(TextView(L, index)); }
+
+std::string_view TextView(lua_State* L, int index) {
     size_t length = 0;
     const char* text = lua_isstring(L, index) ? lua_tolstring(L, index, &length) : nullptr;
-    return text ? std::string(text, length) : std::string();
+    return text ? std::string_view(text, length) : std::string_view();
 }
 
 std::string ErrorText(lua_State* L, int index) {

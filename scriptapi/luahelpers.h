@@ -69,6 +69,8 @@ void PushText(lua_State* L, std::string_view text);
 // The string at index as bytes (NULs kept). A number is converted in place; anything else reads as
 // the empty string.
 std::string ReadText(lua_State* L, int index);
+// The same text without a copy, valid while the value stays on the stack.
+std::string_view TextView(lua_State* L, int index);
 // The text of an error value as the log shows it: a string or number as it stands, anything else
 // "(error object is a %s value)" with its type name, so error({}) does not log an empty line.
 std::string ErrorText(lua_State* L, int index);

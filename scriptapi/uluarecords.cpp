@@ -220,8 +220,8 @@ private:
         return list;
     }
 
-    std::string PopText() {
-        std::string text = ReadText(L, -1);
+    TRecordText PopText() {
+        TRecordText text(TextView(L, -1));
         lua_pop(L, 1);
         return text;
     }
@@ -232,7 +232,7 @@ private:
         return value;
     }
 
-    std::string FieldText(TKey key) { return Field(key) ? PopText() : std::string(); }
+    TRecordText FieldText(TKey key) { return Field(key) ? PopText() : TRecordText(); }
 
     int32_t FieldInt(TKey key) { return Field(key) ? PopInt() : 0; }
 
@@ -268,7 +268,7 @@ private:
             entry->Value = FieldText(kValue);
             entry->Lang = FieldText(kLang);
         } else {
-            entry->Value = ReadText(L, -1);
+            entry->Value = TextView(L, -1);
         }
         lua_pop(L, 1);
         return entry;
@@ -279,16 +279,16 @@ private:
         if (lua_istable(L, -1)) {
             list = std::make_unique<TXMLTVStringList>();
             if (Field(kValue)) {  // one entry
-                std::string value = PopText();
-                list->Add(std::make_unique<TXMLTVString>(std::move(value), FieldText(kLang)));
+                const TRecordText value = PopText();
+                list->Add(std::make_unique<TXMLTVString>(value, FieldText(kLang)));
             } else {
                 ForEachElement([&] { list->Add(ReadTextEntry()); });
             }
         } else {
-            std::string text = ReadText(L, -1);
+            const std::string_view text = TextView(L, -1);
             if (!text.empty()) {
                 list = std::make_unique<TXMLTVStringList>();
-                list->Add(std::make_unique<TXMLTVString>(std::move(text), std::string()));
+                list->Add(std::make_unique<TXMLTVString>(text, std::string_view()));
             }
         }
         lua_pop(L, 1);
@@ -340,7 +340,7 @@ private:
             member->Actor = FieldText(kActor);
             member->Character = FieldText(kCharacter);
         } else {
-            member->Actor = ReadText(L, -1);
+            member->Actor = TextView(L, -1);
         }
         lua_pop(L, 1);
         return member;
@@ -475,7 +475,7 @@ private:
             rating->System = FieldText(kSystem);
             if (Field(kIcon)) rating->Icon = ReadIconList();
         } else {
-            rating->Value = ReadText(L, -1);
+            rating->Value = TextView(L, -1);
         }
         lua_pop(L, 1);
         return rating;
