@@ -623,7 +623,7 @@ int32_t TLuaGrabbers::Grab() {
     // The combined channels are borrowed from the grabbers; the programmes move over.
     TChanList channels(false);
     channels.SetOwnsItems(false);
-    TProgList programs;
+    TProgList programs(false);  // filled, sorted and written: no rank index
     Combine(*this, channels, programs);
     if (DoXMLSort) {
         DoStatus(1, "Sorting Programs");

@@ -56,7 +56,8 @@ struct TTagLines {
     TTagLines() {
         for (int level = 0; level < TabledLevels; ++level)
             for (int t = 0; t < XMLTVTagCount; ++t) {
-                const std::string line = "\n" + std::string(std::size_t(2 * level), ' ');
+                std::string line(std::size_t(2 * level) + 1, ' ');  // a line feed and the indent
+                line[0] = '\n';
                 Open[level][t] = line + "<" + XMLTVTagNames[t];
                 Close[level][t] = line + "</" + XMLTVTagNames[t] + ">";
             }

@@ -155,10 +155,11 @@ std::string DisplayNameOf(const TChannel& channel) {
 
 // ---- TProgList
 
-TProgList::TProgList() : TLinkList<TProgram>(true) {
+TProgList::TProgList(bool indexed) : TLinkList<TProgram>(true) {
     Sort(CompareProgramID, false);
     // A grabber may hand over a hundred thousand programmes with IDs; replacing by ID must not walk.
-    EnableRankIndex(CompareProgramID, ProgramIDDigest);
+    if (indexed) EnableRankIndex(CompareProgramID, ProgramIDDigest);
+    else PoolNodes();
 }
 
 TProgList::~TProgList() {

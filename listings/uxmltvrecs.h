@@ -246,7 +246,9 @@ inline std::string FirstValue(const std::unique_ptr<TXMLTVStringList>& list) { r
 // Programmes of one grabber, or the combined programmes of a run. Starts sorted by CompareProgramID.
 class TProgList : public TLinkList<TProgram> {
 public:
-    TProgList();
+    // A list that is only filled, sorted and walked (the run's combined programmes) needs no rank
+    // index (unindexed): positions and searches then walk the chain.
+    explicit TProgList(bool indexed = true);
     ~TProgList() override;
     // Takes the programme. One without ID is appended; one with an ID replaces a programme with the
     // same ID and is then added with Add (sorted insertion while the list is in ID order). While the
