@@ -1,9 +1,8 @@
 #include "listings/recordstore.h"
 
+#include <mutex>
 #include <new>
 #include <vector>
-
-#include "platform/memory.h"
 
 namespace recordstore {
 namespace {
@@ -22,11 +21,15 @@ constexpr bool kPooled = true;
 
 constexpr std::size_t kLargest = 512;
 constexpr std::size_t kClasses = kLargest / 8;
-constexpr std::size_t kBlockSize = platform::HugePageSize;
+constexpr std::size_t kBlockSize = 64 * 1024;
 
 struct TFree {
     TFree* Next;
 };
+
+// Blocks are kept here for the life of the process: a record may outlive the thread that made it.
+std::mutex gBlocksLock;
+std::vector<void*>* gBlocks = nullptr;
 
 // Each thread cuts and reuses records on its own; a record freed on another thread joins that
 // thread's free list.
@@ -44,7 +47,17 @@ struct TThreadStore {
                 Fresh += piece;
                 FreshLeft -= piece;
             }
-            void* block = platform::AllocateHugeBlock(kBlockSize);  // kept by the process, never unmapped
+            void* block = ::operator new(kBlockSize);
+            {
+                std::lock_guard<std::mutex> lock(gBlocksLock);
+                if (!gBlocks) gBlocks = new std::vector<void*>;
+                try {
+                    gBlocks->push_back(block);
+                } catch (...) {
+                    ::operator delete(block);
+                    throw;
+                }
+            }
             Fresh = static_cast<char*>(block);
             FreshLeft = kBlockSize;
         }

@@ -5,10 +5,9 @@
 #include <cstddef>
 
 // A grab holds a few hundred thousand small records of a few dozen sizes. Each comes from a free list
-// of its size (rounded up to 8 bytes), cut from 2 MiB blocks that the system may back with huge pages,
-// instead of the general allocator, which adds 8 to 24 bytes to each. Freed records are reused by
-// records of their size; the blocks stay with the process (a record may outlive the thread that
-// made it). Larger objects, and every object in a sanitizer build (whose checks need the
+// of its size (rounded up to 8 bytes), cut from 64 KiB blocks, instead of the general allocator, which
+// adds 8 to 24 bytes to each. Freed records are reused by records of their size; the blocks stay
+// with the process. Larger objects, and every object in a sanitizer build (whose checks need the
 // general allocator), go to ::operator new.
 namespace recordstore {
 
