@@ -60,6 +60,8 @@ bool ArgGiven(lua_State* L, int index) { return index <= lua_gettop(L) && !lua_i
 // ---- numbers ----------------------------------------------------------------------------------
 
 int32_t TruncToInt32(double value) {
+    // the cast truncates: in range, it is all there is to do
+    if (value > -2147483648.0 && value < 2147483647.0) return static_cast<int32_t>(value);
     if (std::isnan(value)) return 0;
     const double t = std::trunc(value);
     if (t <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
@@ -68,6 +70,7 @@ int32_t TruncToInt32(double value) {
 }
 
 int64_t TruncToInt64(double value) {
+    if (value > -9223372036854775808.0 && value < 9223372036854775808.0) return static_cast<int64_t>(value);
     if (std::isnan(value)) return 0;
     const double t = std::trunc(value);
     // 2^63 is exactly representable; anything at or beyond it saturates.

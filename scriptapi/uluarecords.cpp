@@ -2,8 +2,10 @@
 // times), both ways, with the lenient reading rules scripts rely on.
 #include "scriptapi/uluarecords.h"
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "scriptapi/luahelpers.h"
 #include "scriptapi/scripthost.h"
@@ -54,6 +56,36 @@ void PushKeyTable(lua_State* L) {
     lua_rawset(L, LUA_REGISTRYINDEX);
 }
 
+// The key a text names, or -1: a lookup in a small open-addressed table made on first use.
+int KeyOfText(const char* text, size_t length) {
+    constexpr size_t kLongest = 15;  // "PreviouslyShown"
+    constexpr size_t kSlots = 256;   // four times the keys: probes stay short
+    const auto hash = [](const char* t, size_t n) {
+        return (n * 37 + static_cast<unsigned char>(t[0]) * 5 + static_cast<unsigned char>(t[n / 2]) * 3 +
+                static_cast<unsigned char>(t[n - 1])) % kSlots;
+    };
+    struct TSlot {
+        const char* Name = nullptr;
+        size_t Length = 0;
+        int Key = -1;
+    };
+    static const std::array<TSlot, kSlots> slots = [&] {
+        std::array<TSlot, kSlots> made{};
+        for (int k = 0; k < kKeyCount; ++k) {
+            const size_t n = std::strlen(kKeyNames[k]);
+            size_t h = hash(kKeyNames[k], n);
+            while (made[h].Name) h = (h + 1) % kSlots;
+            made[h] = TSlot{kKeyNames[k], n, k};
+        }
+        return made;
+    }();
+    if (length == 0 || length > kLongest) return -1;
+    for (size_t h = hash(text, length); slots[h].Name; h = (h + 1) % kSlots) {
+        if (slots[h].Length == length && std::memcmp(slots[h].Name, text, length) == 0) return slots[h].Key;
+    }
+    return -1;
+}
+
 // Stack slots a conversion may use at its deepest (a rating's icon list inside a rating array, with
 // the key table, the keys and the values on the way down), with room to spare.
 constexpr int kStackNeeded = 24;
@@ -80,16 +112,32 @@ public:
     }
     void Finish() { lua_pop(L, 1); }
 
+    // A time table without metatable has its six values fetched raw in a row (an absent or odd one
+    // reads as 0, as lua_tonumber gives for it); one with a metatable is read through Field.
     SYSTEMTIME ReadTime() {
         SYSTEMTIME time{};
-        if (lua_istable(L, -1)) {
-            const TRawTable raw(*this);
+        if (!lua_istable(L, -1)) {
+        } else if (lua_getmetatable(L, -1)) {
+            lua_pop(L, 1);
             time.wYear = FieldWord(kYear);
             time.wMonth = FieldWord(kMonth);
             time.wDay = FieldWord(kDay);
             time.wHour = FieldWord(kHour);
             time.wMinute = FieldWord(kMinute);
             time.wSecond = FieldWord(kSecond);
+        } else {
+            const int table = lua_gettop(L);
+            for (const TKey key : {kYear, kMonth, kDay, kHour, kMinute, kSecond}) {
+                lua_rawgeti(L, FKeys, key + 1);
+                lua_rawget(L, table);
+            }
+            time.wYear = WordAt(table + 1);
+            time.wMonth = WordAt(table + 2);
+            time.wDay = WordAt(table + 3);
+            time.wHour = WordAt(table + 4);
+            time.wMinute = WordAt(table + 5);
+            time.wSecond = WordAt(table + 6);
+            lua_settop(L, table);
         }
         lua_pop(L, 1);
         return time;
@@ -119,71 +167,95 @@ public:
         }
         // Owned here until the caller takes it: a Lua error raised below frees it on the way out.
         auto p = std::make_unique<TProgram>();
-        const TRawTable raw(*this);
-        p->ID = FieldText(kID);
-        p->Channel = FieldText(kChannel);
-        p->Start = FieldTime(kStart);
-        p->Stop = FieldTime(kStop);
-        p->PDCStart = FieldTime(kPDCStart);
-        p->VPSStart = FieldTime(kVPSStart);
-        p->ShowView = FieldText(kShowView);
-        p->VideoPlus = FieldText(kVideoPlus);
-        p->Clump = FieldText(kClump);
-        if (Field(kTitle)) p->Title = ReadTextList();
-        if (Field(kSub_Title)) p->Sub_Title = ReadTextList();
-        if (Field(kDescription)) p->Description = ReadTextList();
-        if (Field(kCredits)) p->Credits = ReadCredits();
-        p->Date = FieldText(kDate);
-        if (Field(kCategory)) p->Category = ReadTextList();
-        if (Field(kLang)) p->Lang = ReadTextEntry();
-        if (Field(kOriginalLang)) p->OriginalLang = ReadTextEntry();
-        if (Field(kLength)) ReadLength(*p);
-        if (Field(kIcon)) p->Icon = ReadIconList();
-        if (Field(kURL)) p->URL = ReadPlainTextList();
-        if (Field(kCountry)) p->Country = ReadTextList();
-        if (Field(kEpisode)) p->Episode = ReadEpisodeList();
-        if (Field(kVideo)) p->Video = ReadVideo();
-        if (Field(kAudio)) p->Audio = ReadAudio();
-        if (Field(kPreviouslyShown)) p->PreviouslyShown = ReadPreviouslyShown();
-        if (Field(kPremiere)) p->Premiere = ReadTextEntry();
-        if (Field(kLastChance)) p->LastChance = ReadTextEntry();
-        p->New = FieldTruth(kNew, false);
-        if (Field(kSubtitles)) p->Subtitles = ReadSubtitlesList();
-        if (Field(kRating)) p->Rating = ReadRatingList();
-        if (Field(kStarRating)) p->StarRating = ReadStarRating();
-        lua_pop(L, 1);
+        const int table = lua_gettop(L);
+        TakeProgramKeys();
+        p->ID = TextIf(Top(kID));
+        p->Channel = TextIf(Top(kChannel));
+        p->Start = TimeIf(Top(kStart));
+        p->Stop = TimeIf(Top(kStop));
+        p->PDCStart = TimeIf(Top(kPDCStart));
+        p->VPSStart = TimeIf(Top(kVPSStart));
+        p->ShowView = TextIf(Top(kShowView));
+        p->VideoPlus = TextIf(Top(kVideoPlus));
+        p->Clump = TextIf(Top(kClump));
+        if (Top(kTitle)) p->Title = ReadTextList();
+        if (Top(kSub_Title)) p->Sub_Title = ReadTextList();
+        if (Top(kDescription)) p->Description = ReadTextList();
+        if (Top(kCredits)) p->Credits = ReadCredits();
+        p->Date = TextIf(Top(kDate));
+        if (Top(kCategory)) p->Category = ReadTextList();
+        if (Top(kLang)) p->Lang = ReadTextEntry();
+        if (Top(kOriginalLang)) p->OriginalLang = ReadTextEntry();
+        if (Top(kLength)) ReadLength(*p);
+        if (Top(kIcon)) p->Icon = ReadIconList();
+        if (Top(kURL)) p->URL = ReadPlainTextList();
+        if (Top(kCountry)) p->Country = ReadTextList();
+        if (Top(kEpisode)) p->Episode = ReadEpisodeList();
+        if (Top(kVideo)) p->Video = ReadVideo();
+        if (Top(kAudio)) p->Audio = ReadAudio();
+        if (Top(kPreviouslyShown)) p->PreviouslyShown = ReadPreviouslyShown();
+        if (Top(kPremiere)) p->Premiere = ReadTextEntry();
+        if (Top(kLastChance)) p->LastChance = ReadTextEntry();
+        p->New = TruthIf(Top(kNew), false);
+        if (Top(kSubtitles)) p->Subtitles = ReadSubtitlesList();
+        if (Top(kRating)) p->Rating = ReadRatingList();
+        if (Top(kStarRating)) p->StarRating = ReadStarRating();
+        lua_settop(L, table - 1);
         return p;
     }
 
 private:
     // ---- small steps over the table on top
 
-    // While it lives, Field reads the table on top (when made) raw if it has no metatable: the same
-    // values as lua_gettable gives there, for half the work. Programmes and their times are read so.
-    class TRawTable {
-    public:
-        explicit TRawTable(TReader& reader) : FReader(reader), FOldTop(reader.FRawTop) {
-            if (lua_getmetatable(reader.L, -1)) lua_pop(reader.L, 1);
-            else reader.FRawTop = lua_gettop(reader.L);
-        }
-        ~TRawTable() { FReader.FRawTop = FOldTop; }
-        TRawTable(const TRawTable&) = delete;
-        TRawTable& operator=(const TRawTable&) = delete;
-
-    private:
-        TReader& FReader;
-        int FOldTop;
-    };
-
     // Pushes table[key]; nothing is pushed and the answer is false when it is nil.
     bool Field(TKey key) {
         lua_rawgeti(L, FKeys, key + 1);
-        if (lua_gettop(L) == FRawTop + 1) lua_rawget(L, -2);
-        else lua_gettable(L, -2);
+        lua_gettable(L, -2);
         if (lua_isnil(L, -1)) {
             lua_pop(L, 1);
             return false;
         }
+        return true;
+    }
+
+    // Reading a programme table without metatable, one lua_next pass leaves the values of the keys it
+    // holds on the stack above it, and Top(key) pushes a copy: a programme names a few of the thirty
+    // keys, and each lookup of an absent one would cost as much as one that is there. The values are
+    // the ones rawget gives. A table with a metatable is read through Field, __index and all.
+    void TakeProgramKeys() {
+        FTopTable = lua_gettop(L);
+        if (lua_getmetatable(L, FTopTable)) {
+            lua_pop(L, 1);
+            FTaken = false;
+            return;
+        }
+        luaL_checkstack(L, kKeyCount + kStackNeeded, "reading a record");
+        FTaken = true;
+        FSlot.fill(0);
+        lua_pushnil(L);
+        while (lua_next(L, FTopTable)) {
+            int key = -1;
+            if (lua_type(L, -2) == LUA_TSTRING) {
+                size_t length = 0;
+                const char* text = lua_tolstring(L, -2, &length);
+                key = KeyOfText(text, length);
+            }
+            if (key >= 0) {
+                lua_insert(L, -2);  // the value stays below the key lua_next goes on from
+                FSlot[static_cast<size_t>(key)] = lua_gettop(L) - 1;
+            } else {
+                lua_pop(L, 1);
+            }
+        }
+    }
+
+    // Pushes the programme table's value of key; nothing is pushed and the answer is false when it
+    // is nil.
+    bool Top(TKey key) {
+        if (!FTaken) return Field(key);
+        const int slot = FSlot[static_cast<size_t>(key)];
+        if (slot == 0) return false;
+        lua_pushvalue(L, slot);
         return true;
     }
 
@@ -252,26 +324,33 @@ private:
         return value;
     }
 
-    TRecordText FieldText(TKey key) { return Field(key) ? PopText() : TRecordText(); }
+    // The ...If steps read the value a lookup pushed, or give the default when it found none.
+    TRecordText TextIf(bool found) { return found ? PopText() : TRecordText(); }
 
-    int32_t FieldInt(TKey key) { return Field(key) ? PopInt() : 0; }
-
-    bool FieldTruth(TKey key, bool absent) {
-        if (!Field(key)) return absent;
+    bool TruthIf(bool found, bool absent) {
+        if (!found) return absent;
         const bool truth = lua_toboolean(L, -1) != 0;
         lua_pop(L, 1);
         return truth;
     }
 
+    SYSTEMTIME TimeIf(bool found) { return found ? ReadTime() : SYSTEMTIME{}; }
+
+    TRecordText FieldText(TKey key) { return TextIf(Field(key)); }
+
+    int32_t FieldInt(TKey key) { return Field(key) ? PopInt() : 0; }
+
+    bool FieldTruth(TKey key, bool absent) { return TruthIf(Field(key), absent); }
+
     // Calendar fields keep the low 16 bits of the truncated number, as the record layout holds them.
+    uint16_t WordAt(int index) { return static_cast<uint16_t>(TruncToInt64(lua_tonumber(L, index))); }
+
     uint16_t FieldWord(TKey key) {
         if (!Field(key)) return 0;
-        const uint16_t value = static_cast<uint16_t>(TruncToInt64(lua_tonumber(L, -1)));
+        const uint16_t value = WordAt(-1);
         lua_pop(L, 1);
         return value;
     }
-
-    SYSTEMTIME FieldTime(TKey key) { return Field(key) ? ReadTime() : SYSTEMTIME{}; }
 
     void Report(const char* format, int32_t value) {
         char line[80];
@@ -528,7 +607,9 @@ private:
     lua_State* L;
     const TRecordLog& FLog;
     int FKeys;  // stack index of the key table
-    int FRawTop = 0;  // see TRawTable
+    int FTopTable = 0;  // see TakeProgramKeys
+    bool FTaken = false;
+    std::array<int, kKeyCount> FSlot{};
 };
 
 // ---- writing ----------------------------------------------------------------------------------
