@@ -204,6 +204,13 @@ TEST(ReadProgramTest, RecordsKeptFromTables) {
         {"{[1] = 'x', [true] = 1, Id = 'i', ['ID '] = 'j', Title = 'T'}", EmptyWith({{"Title", "[\"T\"/\"\",]"}}), {}},
         {"setmetatable({Title = 'T'}, {__index = {ID = 'm', New = true}})",
          EmptyWith({{"ID", "\"m\""}, {"Title", "[\"T\"/\"\",]"}, {"New", "1"}}), {}},
+        // Keys of other tables, near misses and many more keys than a programme has: only the
+        // programme's own are read.
+        {"(function() local t = {Title = 'T', title = 'x', Titles = 'y', Year = 1, Value = 'v', Source = 's'} "
+         "for i = 1, 300 do t['k' .. i] = i end return t end)()",
+         EmptyWith({{"Title", "[\"T\"/\"\",]"}}), {}},
+        {"{Start = setmetatable({Year = 2007}, {__index = {Month = 4}})}",
+         EmptyWith({{"Start", "2007-4-0 0:0:0/0.0"}}), {}},
         // Both lines, in the order the keys are read.
         {"{Subtitles = {Type = 3}, Length = {Length = 1, Units = 5}}",
          EmptyWith({{"Length", "1/2"}, {"Subtitles", "[3:-,]"}}),
