@@ -2,6 +2,8 @@
 // programme order of a run. Listings layer.
 #include "listings/uxmltvrecs.h"
 
+#include <bit>
+#include <cstring>
 #include <utility>
 
 TProgram::~TProgram() = default;
@@ -38,22 +40,43 @@ uint64_t PrefixDigest(std::string_view key) {
     return d;
 }
 unsigned char SameByte(unsigned char c) { return c; }
-uint64_t ProgramIDDigest(const TProgram& p) { return PrefixDigest<FoldAscii>(p.ID); }
+// The same as PrefixDigest<FoldAscii> of the text from byte `from` on, eight bytes at a time:
+// lower-case ASCII letters are found and moved down by 0x20 in one go.
+uint64_t FoldedDigest(std::string_view key, size_t from) {
+    const size_t n = from < key.size() ? key.size() - from : 0;
+    uint64_t x = 0;
+    std::memcpy(&x, key.data() + from, n < 8 ? n : 8);  // bytes past the end stay 0
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    const uint64_t low7 = x & ~kHigh;
+    const uint64_t atLeastA = low7 + 0x1f1f1f1f1f1f1f1fu;  // 'a' + 0x1f = 0x80
+    const uint64_t aboveZ = low7 + 0x0505050505050505u;    // past 'z': 0x7b + 0x05 = 0x80
+    const uint64_t lower = atLeastA & ~aboveZ & ~x & kHigh;
+    x -= lower >> 2;
+    if constexpr (std::endian::native == std::endian::little) x = __builtin_bswap64(x);
+    return x;
+}
+
+uint64_t ProgramIDDigest(const TProgram& p) { return FoldedDigest(p.ID, 0); }
 uint64_t ChannelIDDigest(const TChannel& c) { return PrefixDigest<SameByte>(c.ID); }
 
 }  // namespace
 
-TCompareResult CompareProgramID(const TProgram& key, const TProgram& item) {
-    const std::string_view a = key.ID;
-    const std::string_view b = item.ID;
+namespace {
+
+// CompareProgramID for texts whose first `from` bytes are known to match.
+TCompareResult CompareIDsFrom(std::string_view a, std::string_view b, size_t from) {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = from; i < n; ++i) {
         const unsigned char ca = FoldAscii(static_cast<unsigned char>(a[i]));
         const unsigned char cb = FoldAscii(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca < cb ? crLess : crGreater;
     }
     return a.size() < b.size() ? crLess : a.size() > b.size() ? crGreater : crEqual;
 }
+
+}  // namespace
+
+TCompareResult CompareProgramID(const TProgram& key, const TProgram& item) { return CompareIDsFrom(key.ID, item.ID, 0); }
 
 TCompareResult CompareChannelID(const TChannel& key, const TChannel& item) { return CompareBytes(key.ID, item.ID); }
 
@@ -173,15 +196,25 @@ TProgList::~TProgList() {
 // thousand programmes in no particular order means a trip to memory each. So programmes with IDs
 // wait, and go in together when the list is next used: in one pass over the list when many wait,
 // one by one otherwise. Either way the list ends up as adding them one by one would leave it.
+TProgList::TPending TProgList::PendingOf(TProgram* program) {
+    const std::string_view id = program->ID;
+    return TPending{program, FoldedDigest(id, 0), FoldedDigest(id, 8)};
+}
+
+TCompareResult TProgList::ComparePending(const TPending& a, const TPending& b) {
+    if (a.Digest != b.Digest) return a.Digest < b.Digest ? crLess : crGreater;
+    if (a.Next != b.Next) return a.Next < b.Next ? crLess : crGreater;
+    const std::string_view x = a.Program->ID;
+    const std::string_view y = b.Program->ID;
+    // equal digests of two texts of sixteen bytes or more mean equal first sixteen bytes, folded
+    return CompareIDsFrom(x, y, x.size() >= 16 && y.size() >= 16 ? 16 : 0);
+}
+
 void TProgList::AddProgram(TProgram* program) {
     if (!program->ID.empty() && Sorted() && Comparison() == CompareProgramID && CanMergeInOrder()) {
-        const uint64_t digest = ProgramIDDigest(*program);
-        if (!FPending.empty() && FPendingInOrder) {
-            const TPending& before = FPending.back();
-            FPendingInOrder = before.Digest < digest ||
-                              (before.Digest == digest && CompareProgramID(*before.Program, *program) == crLess);
-        }
-        FPending.push_back(TPending{program, digest});
+        const TPending pending = PendingOf(program);
+        if (!FPending.empty() && FPendingInOrder) FPendingInOrder = ComparePending(FPending.back(), pending) == crLess;
+        FPending.push_back(pending);
         FUnsettled = true;
         return;
     }
@@ -243,22 +276,22 @@ bool TProgList::MergePending(const std::vector<TPending>& pending, bool inOrder)
     std::vector<TPending> sorted;
     if (!inOrder) {  // among equal IDs the order they came stays
         sorted = pending;
-        std::stable_sort(sorted.begin(), sorted.end(), [](const TPending& a, const TPending& b) {
-            return a.Digest != b.Digest ? a.Digest < b.Digest : CompareProgramID(*a.Program, *b.Program) == crLess;
-        });
+        std::stable_sort(sorted.begin(), sorted.end(),
+                         [](const TPending& a, const TPending& b) { return ComparePending(a, b) == crLess; });
     }
     std::vector<TFresh> fresh;
     fresh.reserve(pending.size());
     std::vector<TProgram*> replaced;
+    const TPending* before = nullptr;
     for (const TPending& p : inOrder ? pending : sorted) {
         // programmes that came in ascending order have distinct IDs
-        if (!inOrder && !fresh.empty() && fresh.back().Digest == p.Digest &&
-            CompareProgramID(*p.Program, *fresh.back().Item) == crEqual) {
+        if (!inOrder && before && ComparePending(*before, p) == crEqual) {
             replaced.push_back(fresh.back().Item);
             fresh.back() = TFresh{p.Program, p.Digest};
         } else {
             fresh.push_back(TFresh{p.Program, p.Digest});
         }
+        before = &p;
     }
     if (!MergeInOrder(fresh, pending.back().Program)) return false;
     for (TProgram* p : replaced) Dispose(p);

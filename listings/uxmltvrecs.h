@@ -264,10 +264,15 @@ public:
 private:
     // Programmes with IDs handed over while the list is in ID order wait here, in the order they came,
     // until something looks at the list; then they go in together (see SettlePending).
+    // Digest and Next hold the ID's first sixteen bytes folded, so that ordering waiting programmes
+    // seldom needs their records, which lie all over memory by then.
     struct TPending {
         TProgram* Program;
         uint64_t Digest;
+        uint64_t Next;
     };
+    static TPending PendingOf(TProgram* program);
+    static TCompareResult ComparePending(const TPending& a, const TPending& b);
     void AddNow(TProgram* program);
     void SettlePending() override;
     bool MergePending(const std::vector<TPending>& pending, bool inOrder);

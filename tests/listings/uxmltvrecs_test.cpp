@@ -172,6 +172,8 @@ TEST(ProgList, WaitingProgrammesEndUpAsAddedOneByOne) {
         bool ascending;
         int repeats;  // in a thousand additions, how many repeat an ID used before
         int meanRun;  // additions between uses of the list, on average
+        const char* prefix = "";  // before every ID
+        const char* alphabet = nullptr;  // IDs of 8 to 20 bytes from these, when given
     };
     const std::vector<Case> cases = {
         {"distinct random IDs, long runs", 0, false, 0, 1500},
@@ -181,6 +183,11 @@ TEST(ProgList, WaitingProgrammesEndUpAsAddedOneByOne) {
         {"ascending IDs, now and then one again", 0, true, 50, 400},
         {"few IDs: replacements everywhere", 40, false, 500, 300},
         {"few IDs, short runs", 40, false, 500, 6},
+        // IDs that share their first sixteen bytes or more, and bytes beside the letters and above ASCII
+        {"ascending IDs behind a long prefix", 0, true, 20, 900, "Channel042.example.com-"},
+        {"random IDs behind a long prefix", 0, false, 20, 900, "channel042.EXAMPLE.com-"},
+        {"bytes around the letters", 0, false, 0, 500, "", "@AZ[`az{\x7f\xc1\xfa"},
+        {"bytes around the letters behind a prefix", 0, false, 0, 900, "0123456789abcd", "`a{A\xe1"},
     };
     for (const Case& c : cases) {
         std::mt19937 rng(static_cast<uint32_t>(c.meanRun * 7 + c.ids + c.repeats));
@@ -197,11 +204,18 @@ TEST(ProgList, WaitingProgrammesEndUpAsAddedOneByOne) {
         auto nextID = [&]() -> std::string {
             if (!used.empty() && static_cast<int>(rng() % 1000) < c.repeats) return caseOf(used[rng() % used.size()]);
             char id[32];
+            if (c.alphabet) {
+                const std::string letters = c.alphabet;
+                std::string made = c.prefix;
+                for (unsigned i = 0, n = 8 + rng() % 13; i < n; ++i) made += letters[rng() % letters.size()];
+                used.push_back(made);
+                return caseOf(made);
+            }
             if (c.ids) std::snprintf(id, sizeof id, "id%02u", static_cast<unsigned>(rng() % c.ids));
             else if (c.ascending) std::snprintf(id, sizeof id, "ch%02d-%06d", ascending / 1000, ascending % 1000), ++ascending;
             else std::snprintf(id, sizeof id, "p%08x", static_cast<unsigned>(rng()));
-            used.emplace_back(id);
-            return caseOf(id);
+            used.push_back(c.prefix + std::string(id));
+            return caseOf(used.back());
         };
         auto name = [](const TProgram* p) { return p ? p->Clump : std::string("-"); };
         int lastUse = 0;
