@@ -229,7 +229,7 @@ private:
             FTaken = false;
             return;
         }
-        luaL_checkstack(L, kKeyCount + kStackNeeded, "reading a record");
+        luaL_checkstack(L, 2 * kKeyCount + kStackNeeded, "reading a record");
         FTaken = true;
         FSlot.fill(0);
         lua_pushnil(L);
@@ -241,8 +241,9 @@ private:
                 key = KeyOfText(text, length);
             }
             if (key >= 0) {
-                lua_insert(L, -2);  // the value stays below the key lua_next goes on from
-                FSlot[static_cast<size_t>(key)] = lua_gettop(L) - 1;
+                // the value stays, under a copy of the key that lua_next goes on from
+                FSlot[static_cast<size_t>(key)] = lua_gettop(L);
+                lua_pushvalue(L, -2);
             } else {
                 lua_pop(L, 1);
             }
@@ -251,7 +252,7 @@ private:
 
     // Pushes the programme table's value of key; nothing is pushed and the answer is false when it
     // is nil.
-    bool Top(TKey key) {
+    [[gnu::always_inline]] bool Top(TKey key) {
         if (!FTaken) return Field(key);
         const int slot = FSlot[static_cast<size_t>(key)];
         if (slot == 0) return false;
