@@ -1,5 +1,7 @@
 #include "listings/recordtext.h"
 
+#include "listings/recordstore.h"
+
 #include <limits>
 #include <ostream>
 #include <stdexcept>
@@ -13,10 +15,7 @@ void TRecordText::Set(std::string_view s) {
         return;
     }
     if (n >= std::numeric_limits<std::uint32_t>::max()) throw std::length_error("Text too long");
-    // From the general allocator, not the record store: freed texts come back merged and in address
-    // order, which a long list that compares its IDs while it grows depends on far more than on the
-    // allocator's few bytes per text.
-    char* p = static_cast<char*>(::operator new(n + 1));
+    char* p = static_cast<char*>(recordstore::Allocate(n + 1));
     std::memcpy(p, s.data(), n);
     p[n] = '\0';
     const std::uint32_t size = static_cast<std::uint32_t>(n);
@@ -26,7 +25,7 @@ void TRecordText::Set(std::string_view s) {
 }
 
 void TRecordText::Release() noexcept {
-    if (!IsInline()) ::operator delete(const_cast<char*>(HeapData()));
+    if (!IsInline()) recordstore::Free(const_cast<char*>(HeapData()), HeapSize() + 1);
 }
 
 TRecordText& TRecordText::assign(std::string_view s) {
