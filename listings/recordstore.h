@@ -1,5 +1,5 @@
-// The store that the listings model's small records come from: programmes, channels, their parts and
-// the lists that hold them.
+// The store that the listings model's small records come from: programmes, channels, their parts,
+// the lists that hold them and the record texts too long to sit inside their fields.
 #pragma once
 
 #include <cstddef>
