@@ -3,7 +3,7 @@
 //
 // A grab holds a dozen texts per programme, most of them short (IDs, channel IDs, language codes,
 // categories, episode numbers). Up to 15 bytes are kept inside the object; a longer text is one
-// block of its exact length from the record store (texts up to 511 bytes), away from the heap
+// block of its length (rounded up to 8 bytes) from the record store, away from the heap
 // that the scripts' short-lived allocations churn. Texts are written once and read many times, so
 // a change makes a new block rather than keeping spare room. The text is always followed by a NUL
 // byte, so c_str() costs nothing. It reads like a std::string: it converts to std::string and
