@@ -39,32 +39,33 @@ struct TThreadStore {
     std::size_t FreshLeft = 0;
 
     void* Cut(std::size_t bytes) {
-        if (FreshLeft < bytes) {
-            // the rest of the old block goes to the free lists of smaller sizes that fit it
-            while (FreshLeft >= 8) {
-                const std::size_t piece = FreshLeft < kLargest ? FreshLeft & ~std::size_t{7} : kLargest;
-                Push(Fresh, piece);
-                Fresh += piece;
-                FreshLeft -= piece;
-            }
-            void* block = ::operator new(kBlockSize);
-            {
-                std::lock_guard<std::mutex> lock(gBlocksLock);
-                if (!gBlocks) gBlocks = new std::vector<void*>;
-                try {
-                    gBlocks->push_back(block);
-                } catch (...) {
-                    ::operator delete(block);
-                    throw;
-                }
-            }
-            Fresh = static_cast<char*>(block);
-            FreshLeft = kBlockSize;
-        }
+        if (FreshLeft < bytes) NewBlock();
         void* p = Fresh;
         Fresh += bytes;
         FreshLeft -= bytes;
         return p;
+    }
+    [[gnu::noinline]] void NewBlock() {  // kept off the paths of a pop and a cut
+        // the rest of the old block goes to the free lists of smaller sizes that fit it
+        while (FreshLeft >= 8) {
+            const std::size_t piece = FreshLeft < kLargest ? FreshLeft & ~std::size_t{7} : kLargest;
+            Push(Fresh, piece);
+            Fresh += piece;
+            FreshLeft -= piece;
+        }
+        void* block = ::operator new(kBlockSize);
+        {
+            std::lock_guard<std::mutex> lock(gBlocksLock);
+            if (!gBlocks) gBlocks = new std::vector<void*>;
+            try {
+                gBlocks->push_back(block);
+            } catch (...) {
+                ::operator delete(block);
+                throw;
+            }
+        }
+        Fresh = static_cast<char*>(block);
+        FreshLeft = kBlockSize;
     }
     void Push(void* p, std::size_t bytes) {
         TFree*& head = FreeLists[bytes / 8 - 1];

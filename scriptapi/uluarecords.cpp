@@ -376,7 +376,8 @@ private:
 
     std::unique_ptr<TXMLTVStringList> ReadTextList() {
         std::unique_ptr<TXMLTVStringList> list;
-        if (lua_istable(L, -1)) {
+        const int type = lua_type(L, -1);
+        if (type == LUA_TTABLE) {
             list = std::make_unique<TXMLTVStringList>();
             if (Field(kValue)) {  // one entry
                 const TRecordText value = PopText();
@@ -385,7 +386,9 @@ private:
                 ForEachElement([&] { list->Add(ReadTextEntry()); });
             }
         } else {
-            const std::string_view text = TextView(L, -1);
+            size_t length = 0;
+            const char* bytes = type == LUA_TSTRING ? lua_tolstring(L, -1, &length) : nullptr;
+            const std::string_view text = bytes ? std::string_view(bytes, length) : TextView(L, -1);
             if (!text.empty()) {
                 list = std::make_unique<TXMLTVStringList>();
                 list->Add(std::make_unique<TXMLTVString>(text, std::string_view()));
