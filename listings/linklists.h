@@ -548,19 +548,25 @@ protected:
         return x && x->Index && x->Digest && FSorted && x->InOrder && !x->Reverse && FOwnsItems && x->Compare &&
                x->Compare == x->IndexedCompare;
     }
-    // Sorts as Sort with a context does, by keys made once per item: keyOf(item) gives a Key whose
-    // operator< agrees with compare (equal keys exactly where compare gives crEqual). Comparing
-    // small keys in one array beats following each node to its item and comparing records, for long
-    // lists. The outcome is Sort's, ties included: items comparing equal come out in reverse order.
+    // Sorts as Sort with a context does, by keys made once per item: keyOf(item, key) sets a Key
+    // whose operator< agrees with compare (equal keys exactly where compare gives crEqual), or gives
+    // false for an item it has no key for, and then SortByKeys gives false, changing nothing.
+    // Comparing small keys in one array beats following each node to its item and comparing
+    // records, for long lists. The outcome is Sort's, ties included: items comparing equal come out
+    // in reverse order.
     template <class Key, class KeyOf>
-    void SortByKeys(TContextCompare compare, const void* context, bool reverse, const KeyOf& keyOf) {
+    bool SortByKeys(TContextCompare compare, const void* context, bool reverse, const KeyOf& keyOf) {
         Settle();
         if (FCount > 1) {
             TChain& c = *Chain();
             std::vector<std::pair<Key, T*>> keyed;
             keyed.reserve(static_cast<size_t>(FCount));
             // a stable sort of the items taken from the last to the first puts ties in reverse order
-            for (TNode* n = c.Last; n; n = n->Prev) keyed.emplace_back(keyOf(*n->Item), n->Item);
+            for (TNode* n = c.Last; n; n = n->Prev) {
+                Key key{};
+                if (!keyOf(*n->Item, key)) return false;
+                keyed.emplace_back(key, n->Item);
+            }
             if (reverse)
                 std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return b.first < a.first; });
             else
@@ -575,6 +581,7 @@ protected:
             if (TExtra* x = Extra()) x->Finger = nullptr;
         }
         MarkSorted(nullptr, compare, context, reverse);
+        return true;
     }
 
     struct TFresh {

@@ -119,26 +119,24 @@ uint64_t TimeBits(const SYSTEMTIME& t) {
 
 }  // namespace
 
-bool TProgramOrder::FitsKeys(const TLinkList<TProgram>& programs) const {
+bool TProgramOrder::KeyOf(const TProgram& p, TKey& key) const {
     if (FOrder.size() != 3) return false;
-    const bool start = FOrder.find('A') != std::string::npos;
-    const bool stop = FOrder.find('O') != std::string::npos;
-    for (const TProgram& p : programs)
-        if ((start && !TimeFits(p.Start)) || (stop && !TimeFits(p.Stop))) return false;
-    return true;
-}
-
-TProgramOrder::TKey TProgramOrder::KeyOf(const TProgram& p) const {
-    TKey key = 0;
+    key = 0;
     for (const char letter : FOrder) {
         switch (letter) {
-            case 'A': key = key << 42 | TimeBits(p.Start); break;
-            case 'O': key = key << 42 | TimeBits(p.Stop); break;
+            case 'A':
+                if (!TimeFits(p.Start)) return false;
+                key = key << 42 | TimeBits(p.Start);
+                break;
+            case 'O':
+                if (!TimeFits(p.Stop)) return false;
+                key = key << 42 | TimeBits(p.Stop);
+                break;
             case 'C': key = key << 32 | static_cast<uint32_t>(ChannelPosition(p.XMLChannel)); break;
             default: break;
         }
     }
-    return key;
+    return true;
 }
 
 TCompareResult TProgramOrder::Compare(const TProgram& a, const TProgram& b) const {
@@ -316,12 +314,9 @@ static TCompareResult CompareInOrder(const void* order, const TProgram& a, const
 
 void TProgList::SortPrograms(const std::string& order, bool reverse, const TChanList* channels) {
     FOrder = TProgramOrder(order, channels);
-    if (Count() > 1 && FOrder.FitsKeys(*this)) {
-        SortByKeys<TProgramOrder::TKey>(CompareInOrder, &FOrder, reverse,
-                                        [this](const TProgram& p) { return FOrder.KeyOf(p); });
-    } else {
+    const auto keyOf = [this](const TProgram& p, TProgramOrder::TKey& key) { return FOrder.KeyOf(p, key); };
+    if (Count() <= 1 || !SortByKeys<TProgramOrder::TKey>(CompareInOrder, &FOrder, reverse, keyOf))
         Sort(CompareInOrder, &FOrder, reverse);
-    }
 }
 
 // ---- TChanList

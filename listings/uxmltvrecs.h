@@ -214,12 +214,10 @@ public:
     TProgramOrder(std::string order, const TChanList* channels);
     TCompareResult Compare(const TProgram& a, const TProgram& b) const;
     // A number per programme whose order is this order, for sorting many: the letters' fields one
-    // after the other, 42 bits per time and 32 per channel position. It serves only while FitsKeys.
+    // after the other, 42 bits per time and 32 per channel position. False when the programme's
+    // times do not fit (times as real times have them fit) or the order lacks its three letters.
     using TKey = unsigned __int128;
-    TKey KeyOf(const TProgram& p) const;
-    // Whether every programme's times fit their keys (times as real times have them), and the order
-    // has its three letters.
-    bool FitsKeys(const TLinkList<TProgram>& programs) const;
+    bool KeyOf(const TProgram& p, TKey& key) const;
 
 private:
     int ChannelPosition(std::string_view xmlChannel) const;
