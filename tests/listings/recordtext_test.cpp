@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -49,6 +52,32 @@ TEST(RecordText, ComparesAndJoinsLikeAString) {
     EXPECT_EQ(longText.substr(2, 4), "text");
     const std::string chosen = shortText.empty() ? std::string("none") : shortText;
     EXPECT_EQ(chosen, "abc");
+}
+
+// Long texts live in the record store beside records: texts of many lengths, across the store's
+// largest size, made, joined, reassigned and freed in a random order each keep their bytes.
+TEST(RecordText, LongTextsNeverShareBytes) {
+    std::mt19937 random(10);
+    std::vector<std::pair<TRecordText, std::string>> live;
+    for (int step = 0; step < 20000; ++step) {
+        const std::size_t pick = live.empty() ? 0 : random() % live.size();
+        switch (live.empty() ? 0 : random() % 4) {
+            case 0: case 1: {
+                const std::string s(16 + random() % 600, static_cast<char>('a' + random() % 26));
+                live.emplace_back(TRecordText(s), s);
+                break;
+            }
+            case 2:
+                live[pick].first += "+";
+                live[pick].second += "+";
+                break;
+            default:
+                ASSERT_EQ(std::string(live[pick].first), live[pick].second) << "step " << step;
+                live[pick] = std::move(live.back());
+                live.pop_back();
+        }
+    }
+    for (const auto& [text, expected] : live) EXPECT_EQ(std::string(text), expected);
 }
 
 }  // namespace

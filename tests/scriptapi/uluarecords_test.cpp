@@ -506,4 +506,34 @@ TEST(RoundTripTest, RandomTablesReachAFixedPointAfterOneRoundTrip) {
     EXPECT_EQ(channels, 1000);
 }
 
+// A programme table without metatable is read in one pass over its keys; the same table behind an
+// __index metatable is read key by key. For tables of every shape both give the same record, the same
+// log lines in the same order, and the same error when the table cannot be read.
+TEST(ReadProgramTest, OnePassAndKeyByKeyReadTheSame) {
+    LuaState lua;
+    RandomTables random(lua.L, 20261210);
+    int failed = 0;
+    for (int i = 0; i < 3000; ++i) {
+        ASSERT_EQ(ProtectedCall(lua.L, [&](lua_State* L) {
+                      random.PushProgramme();
+                      lua_setglobal(L, "t");
+                  }),
+                  0);
+        auto read = [&](const char* expression, std::string& record, std::vector<std::string>& log) {
+            return lua.WithValue(expression, [&](lua_State* L) {
+                record = Describe(*ReadProgram(L, [&](const std::string& line) { log.push_back(line); }));
+                EXPECT_EQ(lua_gettop(L), 0);
+            });
+        };
+        std::string onePass, keyByKey;
+        std::vector<std::string> onePassLog, keyByKeyLog;
+        const std::string error = read("t", onePass, onePassLog);
+        EXPECT_EQ(read("setmetatable({}, {__index = t})", keyByKey, keyByKeyLog), error) << "case " << i;
+        ASSERT_EQ(onePass, keyByKey) << "case " << i;
+        ASSERT_EQ(onePassLog, keyByKeyLog) << "case " << i;
+        if (!error.empty()) ++failed;
+    }
+    EXPECT_GT(failed, 10);  // the failing shapes were exercised too
+}
+
 }  // namespace
